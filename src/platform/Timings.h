@@ -34,7 +34,6 @@ struct Timings {
 
   // --- Folder locks and refresh ---
   double lockWait = 10;                 // longest wait for a folder's transfer lock
-  double lockWaitStep = 1;              // pause between attempts to take it
   double folderRefreshAge = 35;         // re-list an ordinary folder older than this
   double specialFolderRefreshAge = 270; // the same for the root, the trash and shared folders
   double observedFolderPoll = 5;        // poll interval of observed folders
