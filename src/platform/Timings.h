@@ -54,6 +54,10 @@ struct Timings {
   double serverPortWait = 120;          // the extension waits this long for the client
   double selfUpdateTimeout = 30;        // request time-out of the installer download
 
+  // --- Volume ---
+  double kernelCacheTimeout = 1;        // the kernel keeps names, attributes and misses this long
+  double mountTimeout = 10;             // longest wait for a new mount to answer
+
   // The values in force.
   static const Timings& current();
   // Replaces the values in force (tests, start-up).
