@@ -1,0 +1,28 @@
+#include "api/ApiDiagnostics.h"
+
+#include <execinfo.h>
+
+#include <cstdlib>
+
+namespace greyfox {
+
+bool apiDebugOption(const char*) {
+  // Every API log line is written until the debug options of the log layer
+  // exist to switch them.
+  return true;
+}
+
+std::string callStackText() {
+  void* frames[64];
+  int n = backtrace(frames, 64);
+  char** names = backtrace_symbols(frames, n);
+  std::string text;
+  for (int i = 1; i < n; ++i) {
+    text += names ? names[i] : "?";
+    text += '\n';
+  }
+  std::free(names);
+  return text;
+}
+
+}  // namespace greyfox
