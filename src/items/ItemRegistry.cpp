@@ -4,10 +4,18 @@
 #include <functional>
 #include <map>
 
+#include "items/QBAccountItems.h"
+#include "items/QBAnonymousItem.h"
+#include "items/QBBinaryDataDescriptorItem.h"
 #include "items/QBContentItem.h"
+#include "items/QBFSIdItem.h"
 #include "items/QBFileItem.h"
 #include "items/QBFolderItem.h"
 #include "items/QBFolderListItem.h"
+#include "items/QBSharingItems.h"
+#include "items/QBSynchedItem.h"
+#include "items/QBUploadFileHandle.h"
+#include "items/QBUserSessionItem.h"
 
 namespace greyfox {
 
@@ -35,6 +43,20 @@ const std::map<std::string_view, Factory>& registry() {
       entry<QBTrashFolderListItem>(),
       entry<QBSharedUsersFolderListItem>(),
       entry<QBStubFolderListItem>(),
+      entry<QBSynchedItem>(),
+      entry<QBSharedXAttrs>(),
+      entry<QBAnonymousItem>(),
+      entry<QBUserSessionItem>(),
+      entry<QBSharingUserItem>(),
+      entry<QBSharingUsersItem>(),
+      entry<QBFSIdItem>(),
+      entry<QBFolderFSIdItem>(),
+      entry<QBBinaryDataDescriptorItem>(),
+      entry<QBUploadFileHandle>(),
+      entry<QBChunkUploadResult>(),
+      entry<QBUserInfoItem>(),
+      entry<QBUserLinksItem>(),
+      entry<QBNotificationsItem>(),
   };
   return kClasses;
 }
