@@ -86,6 +86,7 @@ bool RunLoop::isRunningOnThisThread() const {
 bool RunLoop::process(double deadline, const std::function<bool()>& done, bool untilStopped) {
   std::unique_lock lock(mutex_);
   if (owner_ == std::thread::id()) owner_ = std::this_thread::get_id();
+  bool ranTask = false;
   for (;;) {
     if (untilStopped && stopRequested_) {
       stopRequested_ = false;
@@ -93,6 +94,9 @@ bool RunLoop::process(double deadline, const std::function<bool()>& done, bool u
     }
     Task task;
     double now = steadyNow();
+    // A bounded run ends at its deadline even while tasks keep arriving (a
+    // task that posts itself again would otherwise hold the caller forever).
+    if (!untilStopped && ranTask && now >= deadline) return false;
     if (!timers_.empty() && timers_.begin()->first <= now) {
       task = std::move(timers_.begin()->second);
       timers_.erase(timers_.begin());
@@ -103,6 +107,7 @@ bool RunLoop::process(double deadline, const std::function<bool()>& done, bool u
     if (task) {
       lock.unlock();
       task();
+      ranTask = true;
       if (done && done()) return true;
       lock.lock();
       continue;
