@@ -4,13 +4,11 @@
 
 #include <cstdlib>
 
+#include "diag/DebugOptions.h"
+
 namespace greyfox {
 
-bool apiDebugOption(const char*) {
-  // Every API log line is written until the debug options of the log layer
-  // exist to switch them.
-  return true;
-}
+bool apiDebugOption(const char* name) { return QBDebugOptions::isOn(name); }
 
 std::string callStackText() {
   void* frames[64];
