@@ -26,7 +26,7 @@ const EVP_CIPHER* cipherFor(std::size_t key_length, int mode) {
 }  // namespace
 
 aes_cipher::aes_cipher(bool encrypting) : encrypting_(encrypting), ctx_(EVP_CIPHER_CTX_new()) {
-  if (!ctx_) throw CQuillboxException("aes::set_key: unknown error");
+  if (!ctx_) throw CQuillboxException("aes: cannot allocate a cipher context");
 }
 
 aes_cipher::~aes_cipher() {

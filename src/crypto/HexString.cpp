@@ -38,8 +38,9 @@ std::size_t hex_string_encode::process_data(const std::uint8_t* in, std::size_t 
 
 std::size_t hex_string_encode::process_data_final(const std::uint8_t* in, std::size_t length, std::uint8_t* out,
                                                   std::size_t capacity, std::size_t*) {
+  // process_data has already made sure of room for the NUL.
   const std::size_t written = process_data(in, length, out, capacity);
-  if (written == npos || written + 1 > capacity) return npos;
+  if (written == npos) return npos;
   out[written] = '\0';
   return written + 1;
 }
