@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace greyfox {
 
@@ -19,7 +20,11 @@ Clock& Clock::current() {
 }
 
 void Clock::install(std::shared_ptr<Clock> clock) {
+  // Callers hold the reference current() gave them without the lock, so a
+  // replaced clock is kept alive for the rest of the process.
+  static auto* retired = new std::vector<std::shared_ptr<Clock>>();
   std::lock_guard lock(slotMutex);
+  retired->push_back(std::move(slot()));
   slot() = clock ? std::move(clock) : std::make_shared<SystemClock>();
 }
 

@@ -55,7 +55,11 @@ KeychainStore& KeychainStore::shared() {
 }
 
 void KeychainStore::install(std::shared_ptr<KeychainStore> store) {
+  // Callers hold the reference shared() gave them without the lock, so a
+  // replaced store is kept alive for the rest of the process.
+  static auto* retired = new std::vector<std::shared_ptr<KeychainStore>>();
   std::lock_guard lock(sharedMutex);
+  retired->push_back(std::move(installedStore()));
   installedStore() = std::move(store);
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <mutex>
-#include <optional>
 
 namespace greyfox {
 
@@ -18,21 +17,23 @@ std::string homeDirectory() {
 }
 
 std::mutex pathsMutex;
-std::optional<Paths>& slot() {
-  static std::optional<Paths> paths;
+// Readers use the reference current() gave them without the lock, so a
+// replaced set of paths is never freed or overwritten.
+const Paths*& slot() {
+  static const Paths* paths = nullptr;
   return paths;
 }
 }  // namespace
 
 const Paths& Paths::current() {
   std::lock_guard lock(pathsMutex);
-  if (!slot()) slot() = fromEnvironment();
+  if (!slot()) slot() = new Paths(fromEnvironment());
   return *slot();
 }
 
 void Paths::install(const Paths& paths) {
   std::lock_guard lock(pathsMutex);
-  slot() = paths;
+  slot() = new Paths(paths);
 }
 
 Paths Paths::underRoot(const std::string& root) {

@@ -45,7 +45,11 @@ UIPort& UIPort::shared() {
 }
 
 void UIPort::install(std::shared_ptr<UIPort> port) {
+  // A caller may still be inside a call on the port current() gave it, so a
+  // replaced port is kept alive for the rest of the process.
+  static auto* retired = new std::vector<std::shared_ptr<UIPort>>();
   std::lock_guard lock(sharedMutex);
+  retired->push_back(std::move(installedPort()));
   installedPort() = std::move(port);
 }
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "platform/Clock.h"
 #include "platform/Error.h"
+#include "platform/KeychainStore.h"
+#include "platform/Paths.h"
 #include "platform/UIPort.h"
 
 namespace greyfox {
@@ -67,6 +70,48 @@ TEST(ScriptedUI, AnswersFromItsQueuesAndRecordsWhatWasShown) {
   EXPECT_TRUE(ui.passwordRequests()[0].confirm);
   EXPECT_EQ(ui.textPrompts(), (std::vector<std::string>{"Code:", "E-mail:"}));
   EXPECT_EQ(ui.errors(), std::vector<std::string>{"Error:\n- x [-1]\n"});
+}
+
+// The accessors hand out references that callers use without a lock; a
+// later install must not destroy or overwrite what such a caller still uses.
+TEST(Installables, ReferencesStayValidAfterReplacement) {
+  struct ProbeClock : ManualClock {
+    explicit ProbeClock(bool* destroyed) : destroyed(destroyed) {}
+    ~ProbeClock() override { *destroyed = true; }
+    bool* destroyed;
+  };
+  struct ProbeUI : ScriptedUI {
+    explicit ProbeUI(bool* destroyed) : destroyed(destroyed) {}
+    ~ProbeUI() override { *destroyed = true; }
+    bool* destroyed;
+  };
+  struct ProbeStore : FileKeychainStore {
+    explicit ProbeStore(bool* destroyed) : FileKeychainStore("/nonexistent/keychain.json"), destroyed(destroyed) {}
+    ~ProbeStore() override { *destroyed = true; }
+    bool* destroyed;
+  };
+  bool clockGone = false, uiGone = false, storeGone = false;
+  Clock::install(std::make_shared<ProbeClock>(&clockGone));
+  UIPort::install(std::make_shared<ProbeUI>(&uiGone));
+  KeychainStore::install(std::make_shared<ProbeStore>(&storeGone));
+  Paths::install(Paths::underRoot("/first"));
+  Clock& clock = Clock::current();
+  UIPort& ui = UIPort::shared();
+  KeychainStore& store = KeychainStore::shared();
+  const Paths& paths = Paths::current();
+
+  Clock::install(nullptr);
+  UIPort::install(nullptr);
+  KeychainStore::install(nullptr);
+  Paths::install(Paths::underRoot("/second"));
+
+  EXPECT_FALSE(clockGone);
+  EXPECT_FALSE(uiGone);
+  EXPECT_FALSE(storeGone);
+  EXPECT_EQ(paths.applicationSupport(), "/first/data");
+  EXPECT_EQ(clock.now(), 1'700'000'000);
+  ui.presentError("still reachable");
+  EXPECT_FALSE(store.password("s", "a", nullptr));
 }
 
 }  // namespace
