@@ -43,6 +43,7 @@ struct Timings {
   double stubListValidity = 2;          // stub folder listings
   double descriptorModifiedSlack = 1.5; // a descriptor stays valid while its file is no newer than this
   double indexWriteDelay = 0.25;        // a changed cache index reaches the disk within this
+  double indexWriteLatest = 1;          // a large index is written less often, but at least this often
 
   // --- Shell ---
   double errorDisplayInterval = 15;     // an error code is shown at most once this often
