@@ -2,8 +2,10 @@
 #include "api/QBApiClient.h"
 
 #include "items/QBAccountItems.h"
+#include "items/QBAnonymousItem.h"
 #include "items/QBFolderItem.h"
 #include "items/QBFolderListItem.h"
+#include "items/QBSharingItems.h"
 
 namespace greyfox {
 
@@ -106,6 +108,14 @@ std::shared_ptr<QBSharedFolderListItem> QBApiClient::sharedFoldersWithContext(QB
   return item;
 }
 
+std::shared_ptr<QBSharingUsersItem> QBApiClient::listSharingUsersOf(const std::string& folderId,
+                                                                    QBApiClientContext& context, ErrorPtr* error) {
+  auto request = QBApiRequest::requestWithMethod("GET", "sharing/listusers.json", Args{folderId});
+  auto item = fillContentItemOfClass<QBSharingUsersItem>(error, context, request);
+  if (item) item->identifier = folderId;
+  return item;
+}
+
 bool QBApiClient::shareFolder(const std::string& folderId, const std::string& user, const std::string& mode,
                               QBApiClientContext& context, ErrorPtr* error) {
   auto request = QBApiRequest::requestWithMethod("POST", "sharing.json",
@@ -123,6 +133,14 @@ bool QBApiClient::changeSharing(const std::string& sharingId, const std::string&
   auto request = QBApiRequest::requestWithMethod("PUT", "sharing/setmode.json",
                                                  json{{"sharing_id", sharingId}, {"sharemode", mode}});
   return sendStatusRequest(request, &context, error);
+}
+
+std::shared_ptr<QBAnonymousItem> QBApiClient::secureFoldersAuth(const std::string& folderId,
+                                                                QBApiClientContext& context, ErrorPtr* error) {
+  auto request = QBApiRequest::requestWithMethod("GET", "securefolders/auth.json", Args{folderId});
+  QBReply reply = fillResponseError(error, context, request);
+  if (!reply) return nullptr;
+  return QBAnonymousItem::itemWithDict(*reply, error);
 }
 
 bool QBApiClient::secureFoldersAuth(const std::string& folderId, const std::string& hash,
