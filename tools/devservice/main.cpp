@@ -4,7 +4,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -23,6 +26,7 @@ using namespace greyfox::devservice;
 namespace {
 
 constexpr size_t kWorkerThreads = 32;
+constexpr auto kStopGrace = std::chrono::milliseconds(500);
 
 int usage(const char* message) {
   std::fprintf(stderr,
@@ -111,17 +115,30 @@ int main(int argc, char** argv) {
   service.install(*server);
   if (testControls) installTestControls(*server, *store, faults);
 
+  // After stop(), idle keep-alive connections would hold the workers for up to
+  // their time-out; every change is committed when its reply is sent, so the
+  // process may end without waiting for them.
+  std::mutex doneMutex;
+  std::condition_variable doneChanged;
+  bool done = false;
   std::thread signalThread([&] {
     int received = 0;
     sigwait(&signals, &received);
     faults.shutdown();
     server->stop();
+    std::unique_lock lock(doneMutex);
+    if (!doneChanged.wait_for(lock, kStopGrace, [&] { return done; })) std::_Exit(0);
   });
 
   std::printf("listening on %s/api/v1/\n", rootUrl.c_str());
   std::fflush(stdout);
   server->listen_after_bind();
 
+  {
+    std::lock_guard lock(doneMutex);
+    done = true;
+  }
+  doneChanged.notify_all();
   pthread_kill(signalThread.native_handle(), SIGTERM);
   signalThread.join();
   return 0;
