@@ -50,6 +50,11 @@ void LocalFolderDelegate::throwOnPath(const std::string& path) {
   throwing_.insert(path);
 }
 
+void LocalFolderDelegate::setAfterMove(std::function<void(const std::string&, const std::string&)> hook) {
+  std::lock_guard lock(mutex_);
+  afterMove_ = std::move(hook);
+}
+
 std::vector<LocalFolderDelegate::Open> LocalFolderDelegate::opens() const {
   std::lock_guard lock(mutex_);
   return opens_;
@@ -198,11 +203,15 @@ bool LocalFolderDelegate::removeDirectoryAtPath(const std::string& path, ErrorPt
 bool LocalFolderDelegate::moveItemAtPath(const std::string& source, const std::string& destination, unsigned,
                                          ErrorPtr* error) {
   if (!admit(source, error)) return false;
+  std::function<void(const std::string&, const std::string&)> hook;
   {
     std::lock_guard lock(mutex_);
     moves_.push_back(source + " -> " + destination);
+    hook = afterMove_;
   }
-  return ::rename(local(source).c_str(), local(destination).c_str()) == 0 || failWithErrno(error);
+  if (::rename(local(source).c_str(), local(destination).c_str()) != 0) return failWithErrno(error);
+  if (hook) hook(source, destination);
+  return true;
 }
 
 bool LocalFolderDelegate::setAttributes(const QBAttributeChanges& changes, const std::string& path,

@@ -6,6 +6,7 @@
 // Thread-safe: the adapter calls it from several threads at once.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -35,6 +36,8 @@ class LocalFolderDelegate : public QBFileSystemDelegate {
   void failPath(const std::string& path, int errnum);
   // Every callback on `path` throws.
   void throwOnPath(const std::string& path);
+  // Called inside each successful move callback.
+  void setAfterMove(std::function<void(const std::string&, const std::string&)> hook);
 
   std::vector<Open> opens() const;
   std::vector<Create> creates() const;
@@ -88,6 +91,7 @@ class LocalFolderDelegate : public QBFileSystemDelegate {
   std::vector<Create> creates_;                                          // guarded by mutex_
   std::vector<std::string> moves_, removals_, releases_;                 // guarded by mutex_
   std::size_t writtenBytes_ = 0;                                         // guarded by mutex_
+  std::function<void(const std::string&, const std::string&)> afterMove_;  // guarded by mutex_
   std::map<std::string, std::map<std::string, std::string>> xattrs_;     // guarded by mutex_
 };
 

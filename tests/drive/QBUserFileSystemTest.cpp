@@ -225,28 +225,57 @@ TEST_F(UserFileSystemTest, ExtendedAttributesRoundTrip) {
   EXPECT_EQ(errno, ENODATA);
 }
 
-TEST_F(UserFileSystemTest, InvalidationShowsAChangedSizeAtOnce) {
+TEST_F(UserFileSystemTest, InvalidationShowsChangesAtOnce) {
   Timings t;
-  t.kernelCacheTimeout = 60;  // without invalidation the kernel keeps the old size
+  t.kernelCacheTimeout = 60;  // without invalidation the kernel keeps what it saw
   Timings::install(t);
   MountedVolume volume;
   ASSERT_TRUE(volume.mounted());
   ASSERT_TRUE(writeFile(volume.backing("/grows.txt"), "1234"));
+  EXPECT_EQ(readFile(volume.at("/grows.txt")), "1234");
   struct stat st {};
   ASSERT_EQ(::stat(volume.at("/grows.txt").c_str(), &st), 0);
   ASSERT_EQ(st.st_size, 4);
-  EXPECT_EQ(listing(volume.at()).count("later.txt"), 0u);
+  EXPECT_NE(::stat(volume.at("/later.txt").c_str(), &st), 0);
 
+  // The service changes behind the kernel's back.
   ASSERT_TRUE(writeFile(volume.backing("/grows.txt"), "123456789"));
   ASSERT_TRUE(writeFile(volume.backing("/later.txt"), "x"));
   ASSERT_EQ(::stat(volume.at("/grows.txt").c_str(), &st), 0);
-  ASSERT_EQ(st.st_size, 4) << "the kernel did not keep the attributes; the check below proves nothing";
+  ASSERT_EQ(st.st_size, 4) << "the kernel did not keep the attributes; the checks below prove nothing";
+  ASSERT_NE(::stat(volume.at("/later.txt").c_str(), &st), 0) << "the kernel did not keep the miss";
 
   EXPECT_TRUE(volume.fileSystem().invalidatePath("/grows.txt"));
+  EXPECT_TRUE(volume.fileSystem().invalidatePath("/later.txt"));
   ASSERT_EQ(::stat(volume.at("/grows.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_size, 9);
   EXPECT_EQ(readFile(volume.at("/grows.txt")), "123456789");
-  EXPECT_TRUE(volume.fileSystem().invalidatePath("/never-seen"));
+  EXPECT_EQ(::stat(volume.at("/later.txt").c_str(), &st), 0);
+  EXPECT_EQ(listing(volume.at()).count("later.txt"), 1u);
+  EXPECT_TRUE(volume.fileSystem().invalidatePath("/never/seen"));
+}
+
+TEST_F(UserFileSystemTest, InvalidationFromInsideACallbackDoesNotBlockIt) {
+  Timings t;
+  t.kernelCacheTimeout = 60;
+  Timings::install(t);
+  MountedVolume volume;
+  ASSERT_TRUE(volume.mounted());
+  ASSERT_TRUE(writeFile(volume.backing("/a"), "a"));
+  ASSERT_TRUE(writeFile(volume.backing("/other"), "1"));
+  struct stat st {};
+  ASSERT_EQ(::stat(volume.at("/other").c_str(), &st), 0);
+  ASSERT_TRUE(writeFile(volume.backing("/other"), "12"));
+  // The kernel holds the folder's lock during the rename that invalidates
+  // names in that folder.
+  volume.delegate().setAfterMove([&](const std::string& from, const std::string& to) {
+    volume.fileSystem().invalidatePath(from);
+    volume.fileSystem().invalidatePath(to);
+    volume.fileSystem().invalidatePath("/other");
+  });
+  ASSERT_EQ(::rename(volume.at("/a").c_str(), volume.at("/b").c_str()), 0);
+  EXPECT_TRUE(eventually([&] { return ::stat(volume.at("/other").c_str(), &st) == 0 && st.st_size == 2; }));
+  volume.delegate().setAfterMove(nullptr);
 }
 
 TEST_F(UserFileSystemTest, TheRequestingProcessIsTheReader) {
