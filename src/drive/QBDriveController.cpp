@@ -1,6 +1,7 @@
 #include "drive/QBDriveController.h"
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -118,9 +119,11 @@ void QBDriveController::mountQBDrive() {
   ErrorPtr error;
   if (!makeDirectories(Paths::current().mountDirectory(), 0755, &error))
     QBLOG("Cannot make the mount directory: %s", error ? error->message().c_str() : "");
-  struct stat st {};
-  if (stat(root.c_str(), &st) != 0) {
-    if (errno == ENOTCONN) {
+  // statfs always reaches the volume, where stat may be answered from what
+  // the kernel kept of a volume that died a moment ago.
+  struct statfs sfs {};
+  if (statfs(root.c_str(), &sfs) != 0) {
+    if (errno == ENOTCONN || errno == ECONNABORTED) {
       QBLOG("A dead volume is left at %s; taking it away", root.c_str());
       QBUserFileSystem::detachAtPath(root, nullptr);
     } else if (errno == ENOENT && mkdir(root.c_str(), 0755) != 0) {
