@@ -53,6 +53,7 @@ Reply ServiceClient::perform(const std::string& method, const std::string& u, co
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply.body);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  if (!caFile_.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile_.c_str());
   if (body) {
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));

@@ -23,7 +23,9 @@ class ServiceClient {
  public:
   using Query = std::map<std::string, std::string>;
 
-  explicit ServiceClient(std::string baseUrl) : base_(std::move(baseUrl)) {}
+  // `caFile`: the certificate to trust for an https base URL.
+  explicit ServiceClient(std::string baseUrl, std::string caFile = "")
+      : base_(std::move(baseUrl)), caFile_(std::move(caFile)) {}
 
   // `path` is the endpoint with its path arguments ("folder/list.json/S/0").
   Reply get(const std::string& path, const Query& query = {}) const;
@@ -47,6 +49,7 @@ class ServiceClient {
                 const std::string& contentType) const;
   std::string url(const std::string& path, const Query& query) const;
   std::string base_;
+  std::string caFile_;
 };
 
 }  // namespace greyfox::test

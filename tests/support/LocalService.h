@@ -23,6 +23,9 @@ class LocalService {
     bool seedDemo = true;
     bool testControls = true;
     std::string dataDir;  // empty: a fresh temporary folder removed at the end
+    // Both set: the service speaks HTTPS with this certificate and key, and
+    // baseUrl() starts with "https://" (the controls do not verify the peer).
+    std::string tlsCert, tlsKey;
   };
 
   // Starts "$GREYFOX_BIN_DIR/quillbox-devservice --listen 127.0.0.1:0 ..." and
@@ -35,7 +38,7 @@ class LocalService {
   LocalService(const LocalService&) = delete;
   LocalService& operator=(const LocalService&) = delete;
 
-  // "http://127.0.0.1:PORT/api/v1/"
+  // "http://127.0.0.1:PORT/api/v1/" (or https)
   const std::string& baseUrl() const { return baseUrl_; }
   const std::string& dataDir() const { return dataDir_; }
 
