@@ -1,5 +1,6 @@
 #include "cache/CacheIndexWriter.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "diag/Log.h"
@@ -22,7 +23,10 @@ CacheIndexWriter::~CacheIndexWriter() {
 void CacheIndexWriter::scheduleWrite(const std::shared_ptr<QBCacheIndex>& index, const std::string& className) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (pending_.contains(className)) return;
-  auto delay = std::chrono::duration<double>(Timings::current().indexWriteDelay);
+  const Timings& timings = Timings::current();
+  auto last = lastWriteSeconds_.find(className);
+  double seconds = std::max(timings.indexWriteDelay, last == lastWriteSeconds_.end() ? 0.0 : 10 * last->second);
+  auto delay = std::chrono::duration<double>(std::min(seconds, timings.indexWriteLatest));
   pending_.emplace(className, Pending{index, std::chrono::steady_clock::now() +
                                                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay)});
   wake_.notify_all();
@@ -48,8 +52,12 @@ void CacheIndexWriter::flush() {
 }
 
 void CacheIndexWriter::write(const QBCacheIndex& index, const std::string& className) {
+  auto start = std::chrono::steady_clock::now();
   try {
     backend_.storeIndex(index, className);
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::lock_guard<std::mutex> guard(mutex_);
+    lastWriteSeconds_[className] = took.count();
   } catch (const QBCacheException& e) {
     QBLOG("Caught exception %s in QBCacheBackend.storeIndex() with the reason %s", e.name().c_str(), e.what());
   } catch (const std::exception& e) {

@@ -1,9 +1,11 @@
-// Writes changed class indexes to the backend in the background, each no more
-// often than Timings::indexWriteDelay, so that a download storing its
-// descriptor on every range does not rewrite a large index each time. What a
-// fetch sees is the index in memory and always exact; only its disk copy
-// trails by at most the delay. flush() and the destructor write what is
-// pending.
+// Writes changed class indexes to the backend in the background, so that a
+// download storing its descriptor on every range does not rewrite a large
+// index each time. A change is written Timings::indexWriteDelay after it is
+// made; an index whose last write took long waits ten times that write's
+// duration instead, so writing takes at most about a tenth of a core, but
+// never longer than Timings::indexWriteLatest. What a fetch sees is the index
+// in memory and always exact; only its disk copy trails. flush() and the
+// destructor write what is pending.
 //
 // Any thread may schedule. Writes are serialised by writeMutex_, which is
 // taken with no index lock held and before the index's own lock; mutex_ is a
@@ -54,6 +56,7 @@ class CacheIndexWriter {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::map<std::string, Pending> pending_;  // class name -> write; guarded by mutex_
+  std::map<std::string, double> lastWriteSeconds_;  // class name -> duration of its last write; guarded by mutex_
   bool stopping_ = false;                   // guarded by mutex_
   std::thread thread_;                      // started last
 };

@@ -91,11 +91,20 @@ double QBCacheIndex::lastUpdateTime() const {
 }
 
 std::string QBCacheIndex::archivedData() const {
+  // The map is written pair by pair, so the dictionaries are encoded where
+  // they are instead of being copied into one document first.
+  std::string bytes(1, static_cast<char>(0xA4));  // a CBOR map of four pairs
+  auto append = [&bytes](const nlohmann::json& value) { nlohmann::json::to_cbor(value, bytes); };
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  nlohmann::json root = {
-      {"$class", "QBCacheIndex"}, {"lastUpdateTime", lastUpdateTime_}, {"index", index_}, {"meta", meta_}};
-  std::vector<std::uint8_t> bytes = nlohmann::json::to_cbor(root);
-  return std::string(bytes.begin(), bytes.end());
+  append("$class");
+  append("QBCacheIndex");
+  append("lastUpdateTime");
+  append(lastUpdateTime_);
+  append("index");
+  append(index_);
+  append("meta");
+  append(meta_);
+  return bytes;
 }
 
 std::unique_ptr<QBCacheIndex> QBCacheIndex::unarchiveData(std::string_view bytes, ErrorPtr* error) {
