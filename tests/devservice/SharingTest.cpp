@@ -129,11 +129,17 @@ TEST_F(SharingTest, ItemsMoveIntoAndOutOfASharedFolder) {
                                                 {"move", "true"}, {"overwrite_if_exists", "true"}});
   ASSERT_EQ(out.status, 200) << out.body;
   EXPECT_EQ(service().getFile(guest, "/mine/a.txt"), "a");
-  EXPECT_EQ(api().post("folder/move_copy.json", {{"session_id", sg}, {"folder_id", shared}, {"dst_folder_id", mine},
-                                                 {"move", "true"}})
-                .status,
-            403)
-      << "the shared folder itself stays with its owner";
+  const std::pair<const char*, nlohmann::json> ownerOnly[] = {
+      {"folder/move_copy.json", {{"folder_id", shared}, {"dst_folder_id", mine}, {"move", "true"}}},
+      {"folder/move_copy.json", {{"folder_id", shared}, {"dst_folder_id", "0"}, {"move", "true"}, {"new_folder_name", "r"}}},
+      {"folder/trash.json", {{"folder_id", shared}}},
+      {"folder/remove.json", {{"folder_id", shared}}},
+  };
+  for (auto [endpoint, body] : ownerOnly) {
+    body["session_id"] = sg;
+    EXPECT_EQ(api().post(endpoint, body).status, 403) << endpoint << " " << body.dump();
+  }
+  EXPECT_EQ(service().getFile(owner, "/shared/b.txt"), "b") << "the shared folder itself stays with its owner";
 }
 
 // --- Secure folders ---

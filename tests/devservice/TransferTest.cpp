@@ -1,6 +1,7 @@
 // Chunked uploads, streaming downloads, and what survives a kill.
 #include <random>
 
+#include "Seed.h"
 #include "ServiceFixture.h"
 
 namespace greyfox::test {
@@ -35,8 +36,9 @@ class TransferTest : public ServiceTest {
 TEST_F(TransferTest, ChunkedUploadThenStreamingDownload) {
   std::string user = newUser("up");
   std::string s = api().login(user);
-  std::string bytes = randomBytes(3 * 1024 * 1024 + 17, 1);
-  auto closed = api().uploadFile(s, "0", "data.bin", bytes, 1024 * 1024);
+  // The client's chunks are 20 MiB (5 MiB under a speed limit).
+  std::string bytes = randomBytes(21 * 1024 * 1024 + 17, 1);
+  auto closed = api().uploadFile(s, "0", "data.bin", bytes, 20 * 1024 * 1024);
   ASSERT_EQ(closed.status, 200) << closed.body;
   auto item = closed.json();
   EXPECT_EQ(item["Size"], bytes.size());
@@ -47,6 +49,20 @@ TEST_F(TransferTest, ChunkedUploadThenStreamingDownload) {
   EXPECT_EQ(download.status, 200);
   EXPECT_TRUE(download.body == bytes) << "downloaded " << download.body.size() << " bytes";
   EXPECT_TRUE(service().getFile(user, "/data.bin") == bytes);
+}
+
+TEST_F(TransferTest, DemoBigFileDownloadsWholeWithItsReproducibleContent) {
+  std::string s = api().login("demo@greyfox.test");
+  auto r = api().get("download/file.json/" + fileId(s, "/Big/big.bin"), {{"session_id", s}, {"offset", "0"}});
+  ASSERT_EQ(r.body.size(), 64u * 1024 * 1024);
+  size_t firstWrong = r.body.size();
+  for (size_t i = 0; i < r.body.size(); ++i) {
+    if (static_cast<unsigned char>(r.body[i]) != devservice::bigFileByte(i)) {
+      firstWrong = i;
+      break;
+    }
+  }
+  EXPECT_EQ(firstWrong, r.body.size()) << "first differing byte";
 }
 
 TEST_F(TransferTest, ChunksMustArriveAtTheOffsetHeld) {

@@ -32,13 +32,18 @@ int64_t addText(Store& store, int64_t folderId, const std::string& name, const s
 
 }  // namespace
 
-unsigned char bigFileByte(uint64_t offset) {
-  // A splitmix64 value per 8-byte word, little-endian.
-  uint64_t z = (offset / 8 + 1) * 0x9e3779b97f4a7c15ULL;
+namespace {
+// splitmix64 of the 8-byte word's index plus one.
+uint64_t bigFileWord(uint64_t index) {
+  uint64_t z = (index + 1) * 0x9e3779b97f4a7c15ULL;
   z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
   z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  z ^= z >> 31;
-  return static_cast<unsigned char>(z >> (8 * (offset % 8)));
+  return z ^ (z >> 31);
+}
+}  // namespace
+
+unsigned char bigFileByte(uint64_t offset) {
+  return static_cast<unsigned char>(bigFileWord(offset / 8) >> (8 * (offset % 8)));
 }
 
 void seedDemo(Store& store) {
@@ -76,7 +81,10 @@ void seedDemo(Store& store) {
   addFile(store, big, "big.bin", [](std::ofstream& out) {
     std::string buffer(1 << 20, '\0');
     for (uint64_t base = 0; base < kBigSize; base += buffer.size()) {
-      for (size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<char>(bigFileByte(base + i));
+      for (size_t i = 0; i < buffer.size(); i += 8) {
+        uint64_t word = bigFileWord((base + i) / 8);
+        for (size_t k = 0; k < 8; ++k) buffer[i + k] = static_cast<char>(word >> (8 * k));
+      }
       out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     }
   });

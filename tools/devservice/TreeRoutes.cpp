@@ -87,6 +87,13 @@ nlohmann::json fileInfoJson(Service& service, const File& f, const User& viewer)
   return j;
 }
 
+// A folder shared with the caller may be changed inside, but the shared folder
+// itself (renamed, moved, trashed, deleted) only by its owner.
+void requireOwnPlace(Call& call, const Folder& f) {
+  if (f.ownerId != call.user.id && !f.isRoot() && call.store.access(f.parentId, call.user.id) != Access::Write)
+    throw ApiError(403, "Access denied: a shared folder can only be changed by its owner");
+}
+
 bool wantsCopy(const Call& call) { return call.has("move") && call.param("move") != "true" && call.param("move") != "1"; }
 
 }  // namespace
@@ -161,8 +168,7 @@ void registerTreeRoutes(Service& service) {
     bool copy = wantsCopy(call);
     Folder src = folderFor(call, folderIdFrom(call, call.require("folder_id")), copy ? Access::Read : Access::Write);
     Folder dst = folderFor(call, folderIdFrom(call, call.require("dst_folder_id")), Access::Write);
-    if (!copy && src.ownerId != call.user.id && store.access(src.parentId, call.user.id) != Access::Write)
-      throw ApiError(403, "Access denied: a shared folder cannot be moved by the user it is shared with");
+    if (!copy) requireOwnPlace(call, src);
     int64_t id = store.moveFolder(src.id, dst.id, call.param("new_folder_name"), copy);
     replyJson(res, folderJson(store, store.folder(id), call.user));
   });
@@ -170,6 +176,7 @@ void registerTreeRoutes(Service& service) {
   service.route("POST", "folder/remove.json", Auth::Session, false, [&store](Call& call, httplib::Response& res) {
     Folder f = folderFor(call, folderIdFrom(call, call.require("folder_id")), Access::Write, true);
     if (f.isRoot()) throw ApiError(400, "The root folder cannot be deleted");
+    requireOwnPlace(call, f);
     store.deleteFolder(f.id);
     replyJson(res, dirUpdate(store, f.parentId));
   });
@@ -177,6 +184,7 @@ void registerTreeRoutes(Service& service) {
   service.route("POST", "folder/trash.json", Auth::Session, false, [&store](Call& call, httplib::Response& res) {
     Folder f = folderFor(call, folderIdFrom(call, call.require("folder_id")), Access::Write);
     if (f.isRoot()) throw ApiError(400, "The root folder cannot be trashed");
+    requireOwnPlace(call, f);
     store.trashFolder(f.id);
     replyJson(res, dirUpdate(store, f.parentId));
   });
