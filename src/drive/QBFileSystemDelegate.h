@@ -123,7 +123,8 @@ class QBFileSystemDelegate {
                                         ErrorPtr* error);
   virtual bool linkItemAtPath(const std::string& path, const std::string& toPath, ErrorPtr* error);
 
-  // Extended attributes. A missing attribute is a failure with ENODATA.
+  // Extended attributes. A value that fails without an error is a missing
+  // attribute (ENODATA to the caller).
   virtual std::optional<std::vector<std::string>> extendedAttributesOfItemAtPath(const std::string& path,
                                                                                 ErrorPtr* error);
   // The value from `position` to its end.

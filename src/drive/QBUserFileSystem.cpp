@@ -99,6 +99,7 @@ QBUserFileSystem::~QBUserFileSystem() {
   bool live = false;
   {
     std::lock_guard lock(mutex_);
+    closing_ = true;
     live = fuse_ != nullptr && !loopEnded_;
     path = path_;
   }
@@ -160,15 +161,25 @@ void QBUserFileSystem::run(std::string path, QBMountOptions options) {
 
   const fuse_operations ops = FuseCallbacks::operations();
   struct fuse* f = fuse_new(&args, &ops, sizeof ops, this);
+  fuse_opt_free_args(&args);
   if (!f) return postFailure(EINVAL, "The file system could not be set up with its options");
   if (fuse_mount(f, path.c_str()) != 0) {
     fuse_destroy(f);
     return postFailure(EIO, "The volume could not be mounted at " + path);
   }
+  bool accepted = false;
   {
     std::lock_guard lock(mutex_);
-    fuse_ = f;
-    invalidator_ = std::make_shared<KernelCacheInvalidator>(f, path);
+    accepted = !closing_;
+    if (accepted) {
+      fuse_ = f;
+      invalidator_ = std::make_shared<KernelCacheInvalidator>(f, path);
+    }
+  }
+  if (!accepted) {  // destroyed while mounting: nothing may keep the volume
+    fuse_unmount(f);
+    fuse_destroy(f);
+    return postFailure(ECANCELED, "The file system was closed while mounting");
   }
 
   std::thread checker([this, path] { checkMount(path); });

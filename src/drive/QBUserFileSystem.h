@@ -116,6 +116,7 @@ class QBUserFileSystem {
   State state_ = State::idle;          // guarded by mutex_
   bool initialized_ = false;           // the kernel's handshake is done; guarded by mutex_
   bool loopEnded_ = false;             // guarded by mutex_
+  bool closing_ = false;               // the destructor runs; guarded by mutex_
   std::string path_;                   // guarded by mutex_
   struct fuse* fuse_ = nullptr;        // live between mount and destroy; guarded by mutex_
   std::shared_ptr<KernelCacheInvalidator> invalidator_;  // live with fuse_; guarded by mutex_

@@ -4,6 +4,8 @@
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -72,6 +74,11 @@ TEST_F(UserFileSystemTest, ListsStatsAndReadsWholeFilesAndRanges) {
   EXPECT_EQ(st.st_mode & 07777, 0700u);
 
   EXPECT_EQ(readFile(volume_.at("/big.bin")), big);
+
+  struct statvfs served {}, local {};
+  ASSERT_EQ(::statvfs(volume_.at().c_str(), &served), 0);
+  ASSERT_EQ(::statvfs(volume_.backing().c_str(), &local), 0);
+  EXPECT_EQ(served.f_blocks * served.f_frsize / 4096, local.f_blocks * local.f_frsize / 4096);
 
   struct Range {
     const char* name;
@@ -373,6 +380,19 @@ TEST(UserFileSystemLife, DestroyingAMountedFileSystemDetachesItEvenWhenBusy) {
   char c;
   EXPECT_EQ(::read(fd, &c, 1), -1) << "the descriptor outlived its volume";
   ::close(fd);
+}
+
+TEST(UserFileSystemLife, DestroyedWhileMountingLeavesNoVolume) {
+  for (int round = 0; round < 5; ++round) {
+    TempDir dir;
+    {
+      QBUserFileSystem fs(std::make_shared<LocalFolderDelegate>(dir.path()), true);
+      fs.mountAtPath(dir.path(), QBMountOptions::forDrive("GreyfoxTest"));
+    }
+    struct statfs st {};
+    ASSERT_EQ(::statfs(dir.path().c_str(), &st), 0) << "round " << round;
+    EXPECT_NE(st.f_type, 0x65735546) << "round " << round << ": a FUSE volume is left";
+  }
 }
 
 }  // namespace
