@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "diag/Log.h"
+#include "diag/Logging.h"
 
 namespace greyfox {
 
@@ -93,6 +95,8 @@ std::string currentExceptionTypeName() {
   } else {
     reason = "std::terminate called without an exception";
   }
+  // Without a log (torn down), standard error is the only witness left.
+  if (!QBLogging::sharedInstance()) std::fprintf(stderr, "================= Exception: %s\n", reason.c_str());
   QBLOG("================= Exception: %s", reason.c_str());
   QBLOG("%s", type.c_str());
   void* frames[kMaxFrames];

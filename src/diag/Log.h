@@ -5,6 +5,8 @@
 //   QBLOG("[Apr] Lock acquired for path: %s", path.c_str());
 //   QBLOG_SUCCINCT("%s", text.c_str());   // no time stamps
 //
+// Lines go to the files of QBLogging (diag/Logging.h) once it is set up, and
+// nowhere before; GREYFOX_LOG_STDERR copies every line to standard error.
 // Logging never throws and never stops the program: a line that cannot be
 // written is lost.
 #pragma once
