@@ -1,9 +1,6 @@
 #include "items/QBContentItem.h"
 
-#include <cinttypes>
-#include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "diag/Log.h"
 #include "items/ItemValues.h"
@@ -117,16 +114,6 @@ std::string QBContentItem::description() const {
 
 std::string describeNumber(const std::optional<int64_t>& number) {
   return number ? std::to_string(*number) : "(null)";
-}
-
-std::string describeDate(const std::optional<double>& secondsSince1970) {
-  if (!secondsSince1970 || !std::isfinite(*secondsSince1970)) return "(null)";
-  std::time_t seconds = static_cast<std::time_t>(std::floor(*secondsSince1970));
-  std::tm utc{};
-  if (gmtime_r(&seconds, &utc) == nullptr) return "(null)";
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S +0000", &utc);
-  return text;
 }
 
 }  // namespace greyfox

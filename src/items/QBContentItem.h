@@ -129,8 +129,5 @@ using QBContentItemPtr = std::shared_ptr<QBContentItem>;
 
 // Text of an optional number for description(): the number, or "(null)".
 std::string describeNumber(const std::optional<int64_t>& number);
-// Text of an optional date for description(): "2023-11-14 22:13:20 +0000", or
-// "(null)".
-std::string describeDate(const std::optional<double>& secondsSince1970);
 
 }  // namespace greyfox

@@ -125,13 +125,31 @@ std::vector<std::string> QBFolderListItem::itemNames() const {
   return names;
 }
 
+namespace {
+
+// caselessKey(name) == key, without making the key of a plain ASCII name:
+// path look-ups ask this of every entry of large listings. An ASCII prefix of
+// a name folds to its lower case whatever follows, so a mismatch there settles
+// the answer.
+bool hasCaselessKey(std::string_view name, std::string_view key) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (static_cast<unsigned char>(c) >= 0x80) return caselessKey(name) == key;
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (i >= key.size() || c != key[i]) return false;
+  }
+  return name.size() == key.size();
+}
+
+}  // namespace
+
 QBContentItemPtr QBFolderListItem::itemNamed(std::string_view wanted) const {
   std::string key = caselessKey(wanted);
   for (const auto& folder : folders) {
-    if (caselessKey(folder->name) == key) return folder;
+    if (hasCaselessKey(folder->name, key)) return folder;
   }
   for (const auto& file : files) {
-    if (caselessKey(file->name) == key) return file;
+    if (hasCaselessKey(file->name, key)) return file;
   }
   return nullptr;
 }
