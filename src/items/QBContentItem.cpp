@@ -98,7 +98,44 @@ std::string QBContentItem::archivedData() const {
   return bytes;
 }
 
+namespace {
+
+// Walks CBOR bytes without building them, refusing nesting deeper than any
+// archive has. The parser recurses once per level, so a damaged or foreign
+// file of deeply nested lists would otherwise exhaust the stack.
+class NestingGuard : public nlohmann::json_sax<json> {
+ public:
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return ++depth_ <= kMaxDepth; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return --depth_ >= 0; }
+  bool start_array(std::size_t) override { return ++depth_ <= kMaxDepth; }
+  bool end_array() override { return --depth_ >= 0; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+ private:
+  static constexpr int kMaxDepth = 32;
+  int depth_ = 0;
+};
+
+}  // namespace
+
 std::shared_ptr<QBContentItem> QBContentItem::unarchiveData(std::string_view bytes) {
+  try {
+    NestingGuard guard;
+    if (!json::sax_parse(bytes.begin(), bytes.end(), &guard, json::input_format_t::cbor, /*strict=*/true)) {
+      return nullptr;
+    }
+  } catch (const std::exception& e) {
+    QBLOG("QBContentItem: archive not read: %s", e.what());
+    return nullptr;
+  }
   json object = json::from_cbor(bytes.begin(), bytes.end(), /*strict=*/true, /*allow_exceptions=*/false);
   if (object.is_discarded()) return nullptr;
   return unarchive(object);

@@ -311,6 +311,7 @@ TEST(ItemArchive, BadArchivesGiveNothing) {
       {"a folder among the files", cbor(strayFile)},
       {"timeReceived as text", with("timeReceived", "now")},
       {"trailing bytes", good + "x"},
+      {"lists nested a million deep", std::string(1000000, '\x81') + '\x01'},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(QBContentItem::unarchiveData(c.bytes), nullptr) << c.name;
