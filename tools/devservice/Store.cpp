@@ -2,7 +2,6 @@
 // and contents are in Tree.cpp.
 #include "Store.h"
 
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
