@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "cache/CacheTestSupport.h"
@@ -144,6 +146,57 @@ TEST(CacheControllerBinary, PurgingAFileRemovesItFromItsListingAndDropsItsDataAn
   EXPECT_EQ(cache.fetch<QBFileInfoItem>("7"), nullptr);
   EXPECT_EQ(cache.fetchBinaryDataDescriptor("7"), nullptr);
   EXPECT_EQ(testing::fileSize(cache.pathForBinaryItemWithKey("7")), 0u);
+}
+
+// Files written while it lives cannot grow past `bytes`, as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  struct rlimit saved_;
+  sighandler_t previousHandler_;
+};
+
+TEST(CacheControllerBinary, AFullDiskLosesOnlyWhatDidNotFitAndLeavesNoStaleCopy) {
+  CacheDir dir;
+  QBCacheController cache(dir.path);
+  CachedFile file(cache);
+  auto big = std::make_shared<QBFolderListItem>();
+  big->identifier = "big";
+  big->path = "/Big";
+  cache.storeItem(big);
+  cache.flush();
+  {
+    FileSizeLimit full(8192);
+    EXPECT_TRUE(cache.storeBinaryData(std::string(4096, 'a'), 0, 20000, "7"));
+    EXPECT_FALSE(cache.storeBinaryData(std::string(8192, 'b'), 4096, 20000, "7")) << "only half of it fits";
+    EXPECT_EQ(testing::fileSize(cache.pathForBinaryItemWithKey("7")), 4096u) << "the partial append is undone";
+    EXPECT_EQ(cache.fetchBinaryDataDescriptor("7")->completedBytes, 4096);
+    EXPECT_TRUE(cache.storeBinaryData(std::string(2048, 'c'), 4096, 20000, "7")) << "what fits is taken";
+
+    for (int i = 0; i < 400; ++i) {
+      auto entry = std::make_shared<QBFileItem>();
+      entry->identifier = std::to_string(i);
+      entry->name = "a file with a long enough name " + std::to_string(i);
+      big->files.push_back(entry);
+    }
+    cache.storeItem(big);  // its item file cannot be written
+  }
+  EXPECT_EQ(cache.fetchBinaryDataOf("7", 4094, 4, nullptr), "aacc");
+  cache.flush();
+  QBCacheController reopened(dir.path);
+  EXPECT_EQ(reopened.fetchFolderList("big"), nullptr) << "the earlier, empty listing must not come back";
 }
 
 }  // namespace
