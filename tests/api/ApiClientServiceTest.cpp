@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "ApiTestSupport.h"
 #include "api/QBApiClient.h"
@@ -212,6 +213,54 @@ TEST_F(ApiClientService, ListsFoldersAndRefreshesByTime) {
   ASSERT_TRUE(unchanged);
   EXPECT_EQ(unchanged->responseType, 0) << "nothing changed since the given time";
   EXPECT_TRUE(unchanged->files.empty());
+}
+
+TEST_F(ApiClientService, SendsEachOperationInItsWireForm) {
+  const std::string S = session->sessionId;
+  service_->putFile(kDemo, "/wire.txt", "w");
+  std::string fileId = client->fileIdAt("/wire.txt", *context, nullptr)->identifier;
+  std::string docs = folderId("/Documents");
+  auto scratch = client->createFolder("Wire", "0", *context, nullptr);
+  ASSERT_TRUE(scratch);
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+    std::string method;
+    std::string urlTail;
+    json body;  // null: no body
+  } cases[] = {
+      {"list without time", [&] { client->listFolder(docs, std::nullopt, *context, nullptr); }, "GET",
+       "folder/list.json/" + S + "/" + docs + "?encryption_supported=1&last_request_time=0", nullptr},
+      {"list with time", [&] { client->listFolder(docs, 1234, *context, nullptr); }, "GET",
+       "folder/list.json/" + S + "/" + docs + "?encryption_supported=1&last_request_time=1234", nullptr},
+      {"file info", [&] { client->fileInfo(fileId, *context, nullptr); }, "GET",
+       "file/info.json/" + fileId + "?session_id=" + S, nullptr},
+      {"move without a name", [&] { client->moveFile(fileId, std::nullopt, docs, *context, nullptr); }, "POST",
+       "file/move_copy.json",
+       {{"src_file_id", fileId}, {"dst_folder_id", docs}, {"move", "true"}, {"overwrite_if_exists", "true"}, {"session_id", S}}},
+      {"trash a folder", [&] { client->trashFolder(scratch->identifier, *context, nullptr); }, "POST",
+       "folder/trash.json", {{"folder_id", scratch->identifier}, {"session_id", S}}},
+      {"empty the trash", [&] { client->emptyTrashWithContext(*context, nullptr); }, "DELETE",
+       "folder/trash.json/" + S + "?", nullptr},
+      {"notifications", [&] { client->userNotificationsContext(*context, nullptr); }, "GET",
+       "users/notifications.json/" + S + "?app_version=" + QBApiClientAPIVersion(), nullptr},
+      {"logout", [&] { client->logoutWithContext(*context, nullptr); }, "POST", "session/logout.json",
+       {{"session_id", S}}},
+  };
+  for (const auto& c : cases) {
+    c.call();
+    auto stack = client->requestsStack();
+    ASSERT_FALSE(stack.empty()) << c.name;
+    const HttpRequest* sent = stack.back().first->urlRequest(nullptr);
+    ASSERT_TRUE(sent) << c.name;
+    EXPECT_EQ(sent->method, c.method) << c.name;
+    EXPECT_EQ(sent->url, service_->baseUrl() + c.urlTail) << c.name;
+    if (c.body.is_null()) {
+      EXPECT_EQ(sent->body, "") << c.name;
+    } else {
+      EXPECT_EQ(json::parse(sent->body, nullptr, false), c.body) << c.name;
+    }
+  }
 }
 
 TEST_F(ApiClientService, PathLookUps) {
