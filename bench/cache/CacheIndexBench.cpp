@@ -8,10 +8,12 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cache/QBCacheController.h"
 #include "items/QBBinaryDataDescriptorItem.h"
@@ -74,6 +76,9 @@ CacheWithEntries& cacheWith(int entries) {
   return *slot;
 }
 
+// The least of the repetitions: the figure least disturbed by other load.
+double minimum(const std::vector<double>& values) { return *std::min_element(values.begin(), values.end()); }
+
 // One descriptor store, as a download makes after each range.
 void BM_DescriptorStore(benchmark::State& state) {
   CacheWithEntries& fixture = cacheWith(static_cast<int>(state.range(0)));
@@ -85,7 +90,7 @@ void BM_DescriptorStore(benchmark::State& state) {
   fixture.cache().flush();
   fixture.resetDownload();
 }
-BENCHMARK(BM_DescriptorStore)->MeasureProcessCPUTime()->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DescriptorStore)->MeasureProcessCPUTime()->ComputeStatistics("min", minimum)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // A whole 64 MiB download in 512 KiB ranges.
 void BM_Download64MiB(benchmark::State& state) {
@@ -105,7 +110,7 @@ void BM_Download64MiB(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kDownloadSize));
 }
-BENCHMARK(BM_Download64MiB)->MeasureProcessCPUTime()->Arg(0)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Download64MiB)->MeasureProcessCPUTime()->ComputeStatistics("min", minimum)->Arg(0)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 // Writing the descriptor index whole: the price of every store if the index
 // were written through.

@@ -113,13 +113,19 @@ void QBCacheFileBackend::rememberInMemory(const std::string& path, const QBConte
   }
   if (isBinaryDataDescriptor(*item)) evictedDescriptors_.erase(path);
   if (!evict) return;
+  if (memcache_.size() <= memcacheLimit_) return;
   while (memcache_.size() > memcacheLimit_) {
+    QBLOG("QBCacheBackend.storeItem. Getting firstObject.");
     const std::string first = memcacheKeys_.front();
     auto victim = memcache_.find(first);
+    QBLOG("QBCacheBackend.storeItem. Removing from memcache.");
     if (isBinaryDataDescriptor(*victim->second.item)) evictedDescriptors_[first] = victim->second.item;
     memcache_.erase(victim);
+    QBLOG("QBCacheBackend.storeItem. Removing from memcacheKeys.");
     memcacheKeys_.pop_front();
+    QBLOG("QBCacheBackend.storeItem. Removed from memcacheKeys.");
   }
+  QBLOG("QBCacheBackend.storeItem. After a while.");
   std::erase_if(evictedDescriptors_, [](const auto& entry) { return entry.second.expired(); });
 }
 
