@@ -6,22 +6,22 @@
 
 namespace greyfox::devservice {
 
-void Faults::add(const nlohmann::json& spec) {
+void Faults::add(const nlohmann::json& fields) {
   static const std::set<std::string> kinds = {"busy",  "empty503", "malformed", "delay",
                                               "stall", "cut",      "offset",    "processing"};
   for (const char* key : {"method", "endpoint", "kind"})
-    if (!spec.contains(key) || !spec[key].is_string()) throw std::invalid_argument(std::string("missing ") + key);
+    if (!fields.contains(key) || !fields[key].is_string()) throw std::invalid_argument(std::string("missing ") + key);
   Fault fault;
-  fault.kind = spec["kind"].get<std::string>();
+  fault.kind = fields["kind"].get<std::string>();
   if (!kinds.count(fault.kind)) throw std::invalid_argument("unknown kind " + fault.kind);
-  if ((fault.kind == "delay" || fault.kind == "stall") && !spec.contains("seconds"))
+  if ((fault.kind == "delay" || fault.kind == "stall") && !fields.contains("seconds"))
     throw std::invalid_argument("missing seconds");
-  if ((fault.kind == "stall" || fault.kind == "cut") && !spec.contains("after_bytes"))
+  if ((fault.kind == "stall" || fault.kind == "cut") && !fields.contains("after_bytes"))
     throw std::invalid_argument("missing after_bytes");
-  fault.seconds = spec.value("seconds", 0.0);
-  fault.afterBytes = spec.value("after_bytes", int64_t{0});
-  int64_t count = spec.value("count", int64_t{1});
-  std::string key = spec["method"].get<std::string>() + " " + spec["endpoint"].get<std::string>();
+  fault.seconds = fields.value("seconds", 0.0);
+  fault.afterBytes = fields.value("after_bytes", int64_t{0});
+  int64_t count = fields.value("count", int64_t{1});
+  std::string key = fields["method"].get<std::string>() + " " + fields["endpoint"].get<std::string>();
   std::lock_guard lock(mutex_);
   for (int64_t i = 0; i < count; ++i) queued_[key].push_back(fault);
 }

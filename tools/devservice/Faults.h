@@ -28,7 +28,7 @@ class Faults {
  public:
   // Queues the fault described by {"method","endpoint","kind","count",...};
   // throws std::invalid_argument for an unknown kind or a missing field.
-  void add(const nlohmann::json& spec);
+  void add(const nlohmann::json& fields);
   void clear();
   // The next fault queued for `key` ("METHOD endpoint"), used up by this call.
   std::optional<Fault> take(const std::string& key);
