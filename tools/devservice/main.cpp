@@ -67,6 +67,9 @@ int main(int argc, char** argv) {
   int port = std::atoi(listen.c_str() + colon + 1);
 
   // Signals are taken by one thread with sigwait; every other thread blocks them.
+  // A shell starts background jobs with SIGINT ignored; take it back.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
