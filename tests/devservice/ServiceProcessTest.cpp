@@ -36,6 +36,28 @@ TEST(ServiceProcessTest, RefusesBadOptions) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(ServiceProcessTest, SeedsADataDirectoryWithoutUsersOnly) {
+  auto dir = std::filesystem::temp_directory_path() / ("greyfox-devservice-seed-" + std::to_string(::getpid()));
+  LocalService::Options options;
+  options.dataDir = dir.string();
+  options.seedDemo = false;
+  {
+    LocalService bare(options);
+    EXPECT_TRUE(ServiceClient(bare.baseUrl()).login("demo@greyfox.test").empty()) << "no seed asked for";
+  }
+  options.seedDemo = true;
+  {
+    LocalService seeded(options);
+    EXPECT_FALSE(ServiceClient(seeded.baseUrl()).login("demo@greyfox.test").empty()) << "no users yet: seeded";
+    seeded.putFile("demo@greyfox.test", "/Documents/readme.txt", "changed");
+  }
+  {
+    LocalService again(options);
+    EXPECT_EQ(again.getFile("demo@greyfox.test", "/Documents/readme.txt"), "changed") << "not seeded over";
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(ServiceProcessTest, ServesHttpsWithTheGivenCertificate) {
   auto dir = std::filesystem::temp_directory_path() / ("greyfox-devservice-tls-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);

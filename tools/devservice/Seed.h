@@ -1,4 +1,4 @@
-// The demo account, written into a new data directory by --seed demo.
+// The demo account, written by --seed demo into a data directory without users.
 #pragma once
 
 #include "Store.h"

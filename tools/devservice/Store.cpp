@@ -89,7 +89,6 @@ Store::Store(const std::string& dataDir) : dataDir_(dataDir) {
   fs::create_directories(dataDir_ + "/blobs");
   fs::create_directories(dataDir_ + "/uploads");
   std::string dbPath = dataDir_ + "/metadata.db";
-  isNew_ = !fs::exists(dbPath);
   db_ = std::make_unique<Db>(dbPath);
   migrate();
   removeOrphans();
@@ -103,6 +102,14 @@ int64_t Store::now() {
 }
 
 void Store::migrate() { db_->exec(kSchema); }
+
+bool Store::hasUsers() { return Statement(db_->handle(), "SELECT 1 FROM users LIMIT 1").step(); }
+
+void Store::atomically(const std::function<void()>& body) {
+  Transaction t(*db_);
+  body();
+  t.commit();
+}
 
 void Store::removeOrphans() {
   // Blobs are named "<file id>.<version>"; anything else under blobs/ is left

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -90,8 +91,10 @@ class Store {
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // true when the data directory held no database before this start.
-  bool isNew() const { return isNew_; }
+  bool hasUsers();
+  // Runs `body` in one transaction: all of its changes, or (when it throws or
+  // the process dies) none.
+  void atomically(const std::function<void()>& body);
   std::mutex& mutex() { return mutex_; }
   const std::string& dataDir() const { return dataDir_; }
   static int64_t now();
@@ -194,7 +197,6 @@ class Store {
   static void removeBlobs(const std::vector<std::string>& paths);
 
   std::string dataDir_;
-  bool isNew_ = false;
   std::mutex mutex_;  // guards everything below and the files in dataDir_
   std::unique_ptr<Db> db_;
 };

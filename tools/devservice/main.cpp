@@ -80,9 +80,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<Store> store;
   try {
     store = std::make_unique<Store>(dataDir);
-    if (seed == "demo" && store->isNew()) {
+    // A seed cut short by a kill left no users behind and is made again.
+    if (seed == "demo" && !store->hasUsers()) {
       std::lock_guard lock(store->mutex());
-      seedDemo(*store);
+      store->atomically([&] { seedDemo(*store); });
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quillbox-devservice: %s\n", e.what());
