@@ -135,14 +135,14 @@ const HttpRequest* QBApiRequest::urlRequest(ErrorPtr* error) {
             for (const auto& v : parameters) hasBinary = hasBinary || v.is_binary();
           }
           if (hasBinary || !parameters.is_object()) {
-            setError(error, kHttpTransportErrorDomain, 0, "The parameters cannot be written as JSON");
+            setError(error, "JSONSerialization", 0, "The parameters cannot be written as JSON");
             failed = true;
           } else {
             r.headers.emplace_back("Content-Type", "application/json");
             r.body = parameters.dump();
           }
         } catch (const nlohmann::json::exception& e) {
-          setError(error, kHttpTransportErrorDomain, e.id, e.what());
+          setError(error, "JSONSerialization", e.id, e.what());
           failed = true;
         }
       }

@@ -138,15 +138,34 @@ TEST(BuiltRequest, QueryAndMultipartKeepsFileDataOutOfTheUrl) {
   EXPECT_NE(r.body.find("filename=\"file_data\""), std::string::npos);
 }
 
-TEST(BuiltRequest, ByteBufferInJsonBodyFailsToBuild) {
-  auto req = QBApiRequest::requestWithMethod("POST", "x.json", nlohmann::json{{"d", bytes("a")}});
-  ErrorPtr error;
-  EXPECT_EQ(req->urlRequest(&error), nullptr);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->code, -97);
-  EXPECT_EQ(error->domain, "__FILE__");
-  EXPECT_TRUE(error->underlying) << "the cause is kept";
-  EXPECT_FALSE(error->failureReason());
+TEST(BuiltRequest, ParametersWithoutJsonFormFailToBuild) {
+  struct Case {
+    const char* name;
+    nlohmann::json parameters;
+  } cases[] = {
+      {"byte buffer", {{"d", bytes("a")}}},
+      {"invalid UTF-8 text", {{"folder_name", "bad\xC3("}}},
+  };
+  for (const auto& c : cases) {
+    auto req = QBApiRequest::requestWithMethod("POST", "x.json", c.parameters);
+    ErrorPtr error;
+    EXPECT_EQ(req->urlRequest(&error), nullptr) << c.name;
+    ASSERT_TRUE(error) << c.name;
+    EXPECT_EQ(error->code, -97) << c.name;
+    EXPECT_EQ(error->domain, "__FILE__") << c.name;
+    EXPECT_TRUE(error->underlying) << c.name << ": the cause is kept";
+    EXPECT_FALSE(error->failureReason()) << c.name;
+
+    int failures = 0;
+    req->setDataHandler([&](const std::optional<std::string>& data, ErrorPtr e) {
+      EXPECT_FALSE(data) << c.name;
+      EXPECT_EQ(e ? e->code : 0, -97) << c.name;
+      ++failures;
+    });
+    req->sendAsync();
+    EXPECT_EQ(failures, 1) << c.name << ": an unbuildable request reports at once";
+    EXPECT_FALSE(req->isRunning()) << c.name;
+  }
 }
 
 TEST(BuiltRequest, BuiltOnceAndReused) {
