@@ -39,6 +39,10 @@ std::shared_ptr<QBCacheController> QBCacheController::cacheControllerAt(const st
     QBLOG("Caught exception %s in QBCacheController.cacheControllerAt with the reason %s", e.name().c_str(), e.what());
     setError(error, kCacheErrorDomain, -1, e.what());
     return nullptr;
+  } catch (const std::exception& e) {
+    QBLOG("Caught exception %s in QBCacheController.cacheControllerAt with the reason %s", "std::exception", e.what());
+    setError(error, kCacheErrorDomain, -1, e.what());
+    return nullptr;
   }
   setSharedController(controller);
   return controller;
@@ -50,6 +54,8 @@ std::shared_ptr<QBCacheController> QBCacheController::sharedController() {
 }
 
 void QBCacheController::setSharedController(std::shared_ptr<QBCacheController> controller) {
+  // The previous controller is released outside the lock: its destructor
+  // writes its pending indexes.
   std::shared_ptr<QBCacheController> previous;
   {
     std::lock_guard<std::mutex> guard(sharedMutex);

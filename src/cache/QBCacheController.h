@@ -44,9 +44,6 @@ class QBFSIdItem;
 class QBUploadFileHandle;
 class QBUserSessionItem;
 
-// Domain of the errors the cache reports.
-inline constexpr const char* kCacheErrorDomain = "QBCacheController";
-
 class QBCacheController {
  public:
   // A new controller at the cache directory `rootPath`, made the shared one.

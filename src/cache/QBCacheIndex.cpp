@@ -6,10 +6,6 @@
 
 namespace greyfox {
 
-namespace {
-constexpr const char* kCacheErrorDomain = "QBCacheController";
-}
-
 void QBCacheIndex::index(const std::string& key, CacheMeta itemMeta, const std::string& versioningHash) {
   if (!itemMeta.is_object()) itemMeta = CacheMeta::object();
   double now = Clock::current().now();

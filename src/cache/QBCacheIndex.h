@@ -32,6 +32,9 @@ enum QBCacheIndexMetaValidation {
   QBCacheIndexMetaValid = 3,
 };
 
+// Domain of the errors the cache reports.
+inline constexpr const char* kCacheErrorDomain = "QBCacheController";
+
 // The version every meta records; another value makes the entry invalid.
 inline constexpr const char* kCacheControllerVersion = "1.0";
 

@@ -69,6 +69,20 @@ TEST(CacheController, StoresFetchesInvalidatesAndStoresAgain) {
   EXPECT_FALSE(testing::exists(cache.backend().pathForItemWithKey("7", "QBFileInfoItem")));
 }
 
+TEST(CacheController, MakingAControllerSharesItOrReportsWhyItCannot) {
+  CacheDir dir;
+  auto made = QBCacheController::cacheControllerAt(dir.path, nullptr);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(QBCacheController::sharedController(), made);
+
+  ErrorPtr error;
+  EXPECT_EQ(QBCacheController::cacheControllerAt(dir.path + "/no/such/parent", &error), nullptr);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->message(), "Failed to create cache directory at " + dir.path + "/no/such/parent");
+  EXPECT_EQ(QBCacheController::sharedController(), made);
+  QBCacheController::setSharedController(nullptr);
+}
+
 TEST(CacheController, RefusesItemsWithoutAKey) {
   CacheDir dir;
   QBCacheController cache(dir.path);
