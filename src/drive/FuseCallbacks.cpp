@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <set>
 
 #include "diag/Log.h"
 #include "drive/QBUserFileSystem.h"
@@ -58,23 +60,28 @@ int failure(const char* operation, const char* path, const ErrorPtr& error, int 
   return -code;
 }
 
-// The handle stored in fuse_file_info::fh: a heap-held shared pointer, or 0.
 QBFileHandlePtr handleOf(const fuse_file_info* fi) {
   if (!fi || fi->fh == 0) return nullptr;
-  return *reinterpret_cast<QBFileHandlePtr*>(fi->fh);
+  return reinterpret_cast<OpenFile*>(fi->fh)->handle;
 }
 
-void storeHandle(fuse_file_info* fi, QBFileHandlePtr handle) {
-  fi->fh = handle ? reinterpret_cast<uint64_t>(new QBFileHandlePtr(std::move(handle))) : 0;
+void storeHandle(fuse_file_info* fi, QBFileHandlePtr handle, const char* path) {
+  auto* file = new OpenFile{std::move(handle), pathOf(path)};
+  FuseCallbacks::rememberOpenFile(fileSystem(), file);
+  fi->fh = reinterpret_cast<uint64_t>(file);
   // The kernel drops the file's cached pages at each open and maps the file
   // through the page cache.
   fi->keep_cache = 0;
   fi->direct_io = 0;
 }
 
-void dropHandle(fuse_file_info* fi) {
-  delete reinterpret_cast<QBFileHandlePtr*>(fi->fh);
+// Forgets the open of `fi` and gives back what it held.
+std::unique_ptr<OpenFile> takeOpenFile(fuse_file_info* fi) {
+  auto* file = reinterpret_cast<OpenFile*>(fi->fh);
   fi->fh = 0;
+  if (!file) return nullptr;
+  FuseCallbacks::forgetOpenFile(fileSystem(), file);
+  return std::unique_ptr<OpenFile>(file);
 }
 
 timespec timespecOf(double seconds) {
@@ -165,7 +172,7 @@ int opOpen(const char* path, fuse_file_info* fi) {
     QBFileHandlePtr handle;
     if (!delegate().openFileAtPath(pathOf(path), fi->flags & ~kKernelLargeFile, &handle, &error))
       return failure("open", path, error);
-    storeHandle(fi, std::move(handle));
+    storeHandle(fi, std::move(handle), path);
     return 0;
   });
 }
@@ -189,12 +196,11 @@ int opWrite(const char* path, const char* buffer, size_t size, off_t offset, fus
 }
 
 int opRelease(const char* path, fuse_file_info* fi) {
-  int result = guarded("release", path, [&] {
-    delegate().releaseFileAtPath(pathOf(path), handleOf(fi));
+  std::unique_ptr<OpenFile> file = takeOpenFile(fi);
+  return guarded("release", path, [&] {
+    delegate().releaseFileAtPath(pathOf(path), file ? file->handle : nullptr);
     return 0;
   });
-  dropHandle(fi);
-  return result;
 }
 
 int opCreate(const char* path, mode_t mode, fuse_file_info* fi) {
@@ -205,7 +211,7 @@ int opCreate(const char* path, mode_t mode, fuse_file_info* fi) {
     attributes.permissions = mode & 07777;
     if (!delegate().createFileAtPath(pathOf(path), attributes, fi->flags & ~kKernelLargeFile, &handle, &error))
       return failure("create", path, error);
-    storeHandle(fi, std::move(handle));
+    storeHandle(fi, std::move(handle), path);
     return 0;
   });
 }
@@ -393,6 +399,33 @@ void* FuseCallbacks::init(fuse_conn_info* conn, fuse_config* cfg) {
   conn->max_write = std::max(conn->max_write, fs.options_.maxRead);
   fs.didInit();
   return &fs;
+}
+
+void FuseCallbacks::rememberOpenFile(QBUserFileSystem& fs, OpenFile* file) {
+  std::lock_guard lock(fs.openFilesMutex_);
+  fs.openFiles_.insert(file);
+}
+
+void FuseCallbacks::forgetOpenFile(QBUserFileSystem& fs, OpenFile* file) {
+  std::lock_guard lock(fs.openFilesMutex_);
+  fs.openFiles_.erase(file);
+}
+
+void FuseCallbacks::releaseOpenFiles(QBUserFileSystem& fs) {
+  std::set<OpenFile*> left;
+  {
+    std::lock_guard lock(fs.openFilesMutex_);
+    left.swap(fs.openFiles_);
+  }
+  for (OpenFile* raw : left) {
+    std::unique_ptr<OpenFile> file(raw);
+    QBLOG("release %s: the volume ended while it was open", file->path.c_str());
+    try {
+      fs.delegate().releaseFileAtPath(file->path, file->handle);
+    } catch (...) {
+      QBLOG("release %s: exception", file->path.c_str());
+    }
+  }
 }
 
 }  // namespace greyfox

@@ -199,6 +199,7 @@ void QBUserFileSystem::run(std::string path, QBMountOptions options) {
   }
   changed_.notify_all();
   checker.join();
+  FuseCallbacks::releaseOpenFiles(*this);
 
   std::shared_ptr<KernelCacheInvalidator> invalidator;
   {

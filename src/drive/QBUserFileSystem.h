@@ -25,6 +25,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -37,6 +38,8 @@
 struct fuse;
 
 namespace greyfox {
+
+struct OpenFile;
 
 inline constexpr const char* kGMUserFileSystemDidMount = "kGMUserFileSystemDidMount";
 inline constexpr const char* kGMUserFileSystemMountFailed = "kGMUserFileSystemMountFailed";
@@ -121,6 +124,9 @@ class QBUserFileSystem {
   struct fuse* fuse_ = nullptr;        // live between mount and destroy; guarded by mutex_
   std::shared_ptr<KernelCacheInvalidator> invalidator_;  // live with fuse_; guarded by mutex_
   std::thread loopThread_;             // started once by mountAtPath
+
+  std::mutex openFilesMutex_;          // taken alone
+  std::set<OpenFile*> openFiles_;      // opened and not yet released; guarded by openFilesMutex_
 };
 
 }  // namespace greyfox

@@ -366,17 +366,15 @@ TEST(UserFileSystemLife, MountingTwiceFailsAndLeavesTheVolume) {
   EXPECT_EQ(readFile(volume.at("/still")), "here");
 }
 
-TEST(UserFileSystemLife, DestroyingAMountedFileSystemDetachesItEvenWhenBusy) {
-  std::string mountPoint;
-  int fd = -1;
-  {
-    MountedVolume volume;
-    ASSERT_TRUE(volume.mounted());
-    mountPoint = volume.at();
-    ASSERT_TRUE(writeFile(volume.backing("/f"), "f"));
-    fd = ::open(volume.at("/f").c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-  }
+TEST(UserFileSystemLife, DetachingABusyVolumeEndsItAndReleasesItsOpenFiles) {
+  MountedVolume volume;
+  ASSERT_TRUE(volume.mounted());
+  ASSERT_TRUE(writeFile(volume.backing("/f"), "f"));
+  int fd = ::open(volume.at("/f").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_TRUE(QBUserFileSystem::detachAtPath(volume.at(), nullptr));
+  ASSERT_TRUE(volume.reports().waitFor(kGMUserFileSystemDidUnmount));
+  EXPECT_EQ(volume.delegate().releases(), (std::vector<std::string>{"/f"}));
   char c;
   EXPECT_EQ(::read(fd, &c, 1), -1) << "the descriptor outlived its volume";
   ::close(fd);
