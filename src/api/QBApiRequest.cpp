@@ -185,8 +185,11 @@ bool QBApiRequest::sendSyncWith(ErrorPtr* error, std::optional<std::string>* dat
   if (!startTime) startTime = wallNow();
 
   HttpResult result = HttpTransport::current()->perform(*built);
+  // A transfer that failed part-way has no body: its bytes are incomplete
+  // and must not pass for the reply.
+  if (result.error) result.body.clear();
   if (data) {
-    if (result.error && result.body.empty()) {
+    if (result.error) {
       data->reset();
     } else {
       *data = result.body;

@@ -162,6 +162,24 @@ TEST_F(ApiTransport, ChunkUploadGoesOutAsQueryAndMultipart) {
   EXPECT_EQ(reply.value("TotalWritten", -1), 8) << reply.dump();
 }
 
+TEST_F(ApiTransport, TransferCutPartWayIsNotTakenForTheBody) {
+  std::string content(64 * 1024, 'z');
+  service_->putFile("demo@greyfox.test", "/cut-sync.bin", content);
+  std::string session = login();
+  json id;
+  ASSERT_TRUE(QBApiRequest::requestWithMethod("POST", "file/idbypath.json",
+                                              json{{"session_id", session}, {"path", "/cut-sync.bin"}})
+                  ->sendSyncWith(nullptr, &id));
+  service_->resetStats();
+  fault("GET download/file.json", "cut", 1, {{"after_bytes", 1000}});
+  auto r = QBApiRequest::requestWithMethod("GET", "download/file.json", QBApiRequest::Arguments{id.value("FileId", "")},
+                                           json{{"session_id", session}});
+  std::optional<std::string> body;
+  EXPECT_TRUE(r->sendSyncWith(nullptr, &body));
+  EXPECT_EQ(count("GET download/file.json"), 2) << "the cut transfer is sent again";
+  EXPECT_TRUE(body == content) << "received " << body.value_or("").size() << " bytes";
+}
+
 class AsyncDownload : public ApiTransport {
  protected:
   // Runs the main loop on this thread until the request ends.
