@@ -121,7 +121,7 @@ class QBApiRequest : public std::enable_shared_from_this<QBApiRequest> {
                                                        const std::string& uid, ErrorPtr* error);
 
   // The built HTTP request (made on the first call, reused by retries), or
-  // nullopt with -97 when the parameters cannot be encoded.
+  // nullptr with -97 when the parameters cannot be encoded.
   const HttpRequest* urlRequest(ErrorPtr* error);
   // The absolute URL of the endpoint (without arguments and query).
   std::string fullUrlFor(const std::string& endpoint) const;
