@@ -129,7 +129,7 @@ TEST_F(TransferDownload, TheFirstBytesOfALargeFileArriveBeforeTheRest) {
   EXPECT_LT(took, 2.0) << "answered from the first stored batch, not after the stall";
   auto inFlight = QBDownloadController::lockedItem(id);
   ASSERT_TRUE(inFlight) << "the download is still running";
-  EXPECT_EQ(serviceBytes(path).substr(0, 4 * KiB), *head);
+  EXPECT_TRUE(serviceBytes(path).substr(0, 4 * KiB) == *head);
 }
 
 TEST_F(TransferDownload, AStalledDownloadTimesOutAndALaterReadSucceedsOnTheSameDownload) {

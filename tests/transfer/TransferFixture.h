@@ -84,6 +84,7 @@ class TransferService : public ::testing::Test {
     mainLoop_ = std::thread([] { RunLoop::main().run(); });
 
     service_->clearFaults();
+    service_->resetStats();
     ErrorPtr error;
     session = client->authenticateUserSessionWithUsername(kDemo, kDemoPassword, &error);
     ASSERT_TRUE(session) << (error ? error->message() : "");
