@@ -137,6 +137,7 @@ TEST_F(ContentResolutionTest, NamesMatchInEitherUnicodeForm) {
     EXPECT_EQ(content().identifierForFileAt("/" + decomposed), expected) << "decomposed, parent listed: " << listed;
     EXPECT_EQ(content().identifierForFileAt("/Cafe/resume.txt"), std::nullopt)
         << "accents matter, parent listed: " << listed;
+    EXPECT_EQ(content().identifierForFolderAt("/Cafe"), std::nullopt) << "accents matter, listed: " << listed;
   }
 }
 
