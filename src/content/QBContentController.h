@@ -190,6 +190,9 @@ class QBContentController {
   // either gives nothing.
   std::optional<std::string> resolvedIdentifier(const std::string& path, bool isFile, const char* notFoundReason,
                                                 ErrorPtr* error);
+  // The listing's entry spelled exactly `name`, else its first entry of
+  // that name ignoring case and Unicode form; nullptr when none.
+  static QBContentItemPtr entryNamed(const QBFolderListItem& listing, const std::string& name);
   // The cached listing whose path is `path` (ignoring case only).
   std::shared_ptr<QBFolderListItem> cachedListingAt(const std::string& path);
   QBContentItemPtr resolveByPathLookup(const std::string& path, bool isFile, bool cacheOnly);

@@ -59,7 +59,7 @@ QBContentItemPtr QBContentController::minimalItemInfoAt(const std::string& rawPa
   if (path == "/") return minimalFolderRecord(kRootIdentifier);
   if (path == appendComponent("/", kTrashName)) return minimalFolderRecord(kTrashIdentifier);
   if (auto parent = listFolderAt(parentPath(path), error)) {
-    if (auto entry = parent->itemNamed(lastComponent(path))) return entry;
+    if (auto entry = entryNamed(*parent, lastComponent(path))) return entry;
   }
   return itemInfoAt(path, error);
 }

@@ -76,6 +76,18 @@ std::string QBContentController::volumePath(const std::string& path) {
   return toNFD(standardizedPath(absolute));
 }
 
+QBContentItemPtr QBContentController::entryNamed(const QBFolderListItem& listing, const std::string& name) {
+  // A folder may hold names that differ only in case; each is reached by its
+  // own spelling, and other spellings by the listing's caseless match.
+  for (const auto& folder : listing.folders) {
+    if (folder->name == name) return folder;
+  }
+  for (const auto& file : listing.files) {
+    if (file->name == name) return file;
+  }
+  return listing.itemNamed(name);
+}
+
 std::shared_ptr<QBFolderListItem> QBContentController::cachedListingAt(const std::string& path) {
   // The cache matches listing paths ignoring diacritics as well as case; a
   // "Cafe" listing must not answer for "Café".
@@ -89,7 +101,7 @@ bool QBContentController::isSecureFolder(const std::string& rawPath) {
   std::string walked = "/";
   for (const auto& component : pathComponents(volumePath(rawPath))) {
     if (auto listing = cachedListingAt(walked)) {
-      auto folder = std::dynamic_pointer_cast<QBFolderItem>(listing->itemNamed(component));
+      auto folder = std::dynamic_pointer_cast<QBFolderItem>(entryNamed(*listing, component));
       if (folder && folder->isEncrypted()) return true;
     }
     walked = appendComponent(walked, component);
@@ -113,7 +125,7 @@ QBContentItemPtr QBContentController::identifiableItemAt(const std::string& rawP
   }
   const std::string parent = parentPath(path);
   if (auto parentListing = cachedListingAt(parent)) {
-    if (auto entry = parentListing->itemNamed(lastComponent(path))) {
+    if (auto entry = entryNamed(*parentListing, lastComponent(path))) {
       if (isFile && !std::dynamic_pointer_cast<QBFileItem>(entry)) return nullptr;
       return entry;
     }
@@ -179,7 +191,7 @@ std::shared_ptr<QBApiClientAuthContext> QBContentController::contextForPath(cons
   if (!isSharedFolder(path)) return authContext();
   const std::string user = splitComponents(path)[2];
   auto users = cachedListingAt(appendComponent("/", kSharedFoldersName));
-  auto entry = users ? users->itemNamed(user) : nullptr;
+  auto entry = users ? entryNamed(*users, user) : nullptr;
   if (!entry) {
     setQBError(error, kContentErrorSharedUserNotFound, "Shared user not found.");
     return nullptr;

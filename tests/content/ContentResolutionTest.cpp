@@ -3,7 +3,12 @@
 // service's look-up by path is used, and how bad paths end.
 #include "ContentServiceFixture.h"
 
+#include <map>
+#include <thread>
+#include <vector>
+
 #include "items/ItemValues.h"
+#include "items/QBFileItem.h"
 #include "items/QBFSIdItem.h"
 #include "items/QBFolderListItem.h"
 
@@ -139,6 +144,47 @@ TEST_F(ContentResolutionTest, NamesMatchInEitherUnicodeForm) {
         << "accents matter, parent listed: " << listed;
     EXPECT_EQ(content().identifierForFolderAt("/Cafe"), std::nullopt) << "accents matter, listed: " << listed;
   }
+}
+
+TEST_F(ContentResolutionTest, NamesDifferingOnlyInCaseEachResolveToTheirOwnItem) {
+  const std::string user = signInNewUser("dups");
+  service_->putFile(user, "/Box/Dup.txt", "upper");
+  service_->putFile(user, "/Box/dup.txt", "lower");
+  ErrorPtr error;
+  ASSERT_TRUE(content().listFolderAt("/Box", &error));
+  for (const char* path : {"/Box/Dup.txt", "/Box/dup.txt"}) {
+    auto minimal = std::dynamic_pointer_cast<QBFileItem>(content().minimalItemInfoAt(path, &error));
+    ASSERT_TRUE(minimal) << path;
+    EXPECT_EQ(content().identifierForFileAt(path), serviceFileId(path)) << path;
+    EXPECT_EQ("/Box/" + minimal->name, path);
+  }
+  EXPECT_TRUE(content().identifierForFileAt("/Box/DUP.TXT")) << "another spelling still finds one of them";
+}
+
+TEST_F(ContentResolutionTest, ConcurrentCallersGetTheSameAnswersAsOne) {
+  const std::vector<std::string> paths = {"/Documents/readme.txt", "/Documents/Letters/letter.txt",
+                                          "/Shared Folders/friend@greyfox.test/Projects/plan.txt",
+                                          "/Trash/old-draft.txt", "/Photos/sunset.jpg"};
+  std::map<std::string, std::optional<std::string>> expected;
+  for (const auto& path : paths) expected[path] = content().identifierForFileAt(path);
+  for (const auto& [path, id] : expected) ASSERT_TRUE(id) << path;
+
+  freshCache();
+  constexpr int kThreads = 4;
+  std::vector<std::map<std::string, std::optional<std::string>>> seen(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[(i + t) % paths.size()];
+        ErrorPtr ignored;
+        content().listFolderAt(path.substr(0, path.rfind('/')), &ignored);
+        seen[t][path] = content().identifierForFileAt(path);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(seen[t], expected) << "thread " << t;
 }
 
 TEST_F(ContentResolutionTest, BadPathsResolveToNothing) {
