@@ -312,5 +312,34 @@ TEST_F(MountedDrive, SigtermUnmountsAndExitsZero) {
   EXPECT_FALSE(isMountPoint(mount_));
 }
 
+TEST(GreyfoxMount, FailedSignInOrMountEndsWithAnErrorAndNonZeroStatus) {
+  LocalService service;
+  struct Case {
+    const char* name;
+    std::string password;
+    bool blockMountDirectory;
+    std::string expectedText;
+  } cases[] = {
+      {"wrong password", "not-the-password", false, "Login failed"},
+      {"mount directory cannot be made", kPassword, true, "Mount failed"},
+  };
+  for (const auto& c : cases) {
+    std::string pattern = (fs::temp_directory_path() / "greyfox-e2e-fail-XXXXXX").string();
+    ASSERT_TRUE(mkdtemp(pattern.data())) << c.name;
+    // A file where the mount directory would go.
+    if (c.blockMountDirectory) std::ofstream(pattern + "/mnt") << "not a folder";
+    {
+      GreyfoxProcess process(pattern, service.baseUrl(), kDemo, c.password, kTimingsScale);
+      EXPECT_FALSE(process.waitForMount(30)) << c.name;
+      std::optional<int> status = process.stop(SIGTERM, 30);
+      ASSERT_TRUE(status) << c.name;
+      EXPECT_NE(*status, 0) << c.name;
+      EXPECT_NE(process.errorOutput().find(c.expectedText), std::string::npos) << c.name << ": "
+                                                                             << process.errorOutput();
+    }
+    fs::remove_all(pattern);
+  }
+}
+
 }  // namespace
 }  // namespace greyfox::test
