@@ -96,7 +96,9 @@ std::string entryName(const QBContentItemPtr& entry) {
 
 void QBContentController::finishListing(QBFolderListItem& listing, const std::string& path) {
   // Identifiers of the entries come from this listing from now on.
-  for (const auto& entry : listing.combinedItems()) cache_->purgeIdentifiersForcedAt(appendComponent(path, entryName(entry)));
+  for (const auto& entry : listing.combinedItems()) {
+    cache_->purgeIdentifiersForcedAt(appendComponent(path, entryName(entry)));
+  }
   if (listing.identifier == kRootIdentifier) addVirtualFolders(listing);
   if (listing.identifier == kTrashIdentifier) makeTrashNamesUnique(listing);
 }
