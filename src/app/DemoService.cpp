@@ -51,8 +51,11 @@ bool DemoService::start(const std::string& dataDir, ErrorPtr* error) {
     return false;
   }
   if (pid == 0) {
-    // The service goes when the client goes, however it ends.
+    // The service goes when the client goes, however it ends; a Ctrl-C at
+    // the terminal reaches only the client, which signs out before it stops
+    // the service.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
+    setpgid(0, 0);
     if (getppid() != parent) _exit(1);
     sigset_t none;
     sigemptyset(&none);
