@@ -63,8 +63,8 @@ class QBSatellitesController : public QBFileHandle {
   // Tests on a bundle name.
   static bool isMiscSatteliteWithBundleExec(const std::string& bundle);
 
-  // The class of the requesting process.
-  QBCallingProcessClass testCallingProcess() const;
+  // The class of the requesting process (tests may override it).
+  virtual QBCallingProcessClass testCallingProcess() const;
   // The class of a process with this executable and bundle name.
   static QBCallingProcessClass classify(const std::string& executable, const std::string& bundle);
 
