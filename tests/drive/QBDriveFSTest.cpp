@@ -2,13 +2,20 @@
 // translation, without a mount.
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "drive/QBDriveFS.h"
 #include "drive/QBSatellitesController.h"
+#include "content/QBTmpController.h"
+#include "platform/TestTempRoot.h"
+#include "platform/Timings.h"
 
 namespace greyfox {
 namespace {
@@ -114,6 +121,74 @@ TEST(QBDriveFS, WhatTheUserIsShownForEachError) {
     EXPECT_EQ(p.error->message(), c.shownText) << c.name;
     EXPECT_EQ(p.title, c.title) << c.name;
   }
+}
+
+// Reads of a local-only file, whose bytes come from the staging area: a
+// read that finds nothing is tried again after a pause, three times.
+class QBDriveFSRetries : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Timings t;
+    t.readRetryPause = kPause;
+    Timings::install(t);
+    staging_ = QBTmpController::initSharedController(root_.path() + "/staging", nullptr);
+    ASSERT_TRUE(staging_);
+    ASSERT_TRUE(staging_->createFileAt(kPath, nullptr));
+    ASSERT_TRUE(staging_->writeFileAt(kPath, 0, "staged bytes", nullptr));
+    ASSERT_TRUE(fs_.openFileAtPath(kPath, O_RDONLY, &handle_, nullptr));
+  }
+  void TearDown() override { Timings::install(Timings{}); }
+
+  double secondsOfRead(std::string* data, long* result, ErrorPtr* error) {
+    data->assign(64, '\0');
+    auto start = std::chrono::steady_clock::now();
+    *result = fs_.readFileAtPath(kPath, handle_, data->data(), data->size(), 0, error);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  static constexpr double kPause = 0.2;
+  static constexpr const char* kPath = "/Work/.DS_Store";
+  greyfox::testing::TempRoot root_;
+  std::shared_ptr<QBTmpController> staging_;
+  QBDriveFS fs_{QBDriveFSParts{}};
+  QBFileHandlePtr handle_;
+};
+
+TEST_F(QBDriveFSRetries, AReadThatFindsDataOnARetryReturnsIt) {
+  ASSERT_TRUE(staging_->removeFileAt(kPath, nullptr));
+  std::thread restore([this] {
+    std::this_thread::sleep_for(std::chrono::duration<double>(kPause / 2));
+    staging_->createFileAt(kPath, nullptr);
+    staging_->writeFileAt(kPath, 0, "back again", nullptr);
+  });
+  std::string data;
+  long n = 0;
+  ErrorPtr error;
+  double seconds = secondsOfRead(&data, &n, &error);
+  restore.join();
+  ASSERT_EQ(n, 10);
+  EXPECT_EQ(data.substr(0, 10), "back again");
+  EXPECT_GE(seconds, kPause) << "one pause";
+  EXPECT_LT(seconds, 2 * kPause) << "and no more";
+}
+
+TEST_F(QBDriveFSRetries, AReadThatNeverFindsDataFailsWithEIOAfterThreeRetries) {
+  ASSERT_TRUE(staging_->removeFileAt(kPath, nullptr));
+  std::string data;
+  long n = 0;
+  ErrorPtr error;
+  double seconds = secondsOfRead(&data, &n, &error);
+  EXPECT_EQ(n, -1);
+  EXPECT_EQ(posixCodeOf(error), EIO);
+  EXPECT_GE(seconds, 3 * kPause);
+  EXPECT_LT(seconds, 4 * kPause);
+}
+
+TEST_F(QBDriveFSRetries, AReadAtTheEndAnswersZeroAtOnce) {
+  std::string data(8, '\0');
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(fs_.readFileAtPath(kPath, handle_, data.data(), data.size(), 12, nullptr), 0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), kPause);
 }
 
 }  // namespace
