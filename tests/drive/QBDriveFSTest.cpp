@@ -146,7 +146,7 @@ class QBDriveFSRetries : public ::testing::Test {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   }
 
-  static constexpr double kPause = 0.2;
+  static constexpr double kPause = 0.5;
   static constexpr const char* kPath = "/Work/.DS_Store";
   greyfox::testing::TempRoot root_;
   std::shared_ptr<QBTmpController> staging_;
