@@ -140,7 +140,18 @@ std::shared_ptr<QBBinaryDataDescriptorItem> QBContentController::downloadFileAt(
     descriptor = table.lockedItem(*identifier);
     if (!descriptor) {
       auto cached = cache_->fetchBinaryDataDescriptor(*identifier);
-      if (cached && isReadyFor(*cached, bytes)) {
+      bool otherVersion = false;
+      if (cached && cached->isCompleted() && !cached->encrypted) {
+        // A complete copy whose size is not the file's listed size is of
+        // another version of the file (changed within the date's slack).
+        auto file = cache_->fetchFileItem(*identifier, path);
+        if (file && file->size && *file->size != cached->completedBytes.value_or(0)) {
+          QBLOG("Cached copy of %s holds %lld bytes, the file has %lld", path.c_str(),
+                static_cast<long long>(cached->completedBytes.value_or(0)), static_cast<long long>(*file->size));
+          otherVersion = true;
+        }
+      }
+      if (cached && !otherVersion && isReadyFor(*cached, bytes)) {
         descriptor = cached;
       } else {
         cachedButShort = cached != nullptr;
@@ -172,8 +183,13 @@ std::shared_ptr<QBBinaryDataDescriptorItem> QBContentController::downloadFileAt(
     cache_->storeItem(started);
     QBLOG("Starting download of: %s (in %p)", started->description().c_str(), static_cast<void*>(&RunLoop::current()));
     // The cache keeps a file's bytes only while it holds the file's record
-    // (a look-up by path alone leaves none): fetch the record when missing.
+    // (a look-up by path alone leaves none): list the parent when it is
+    // missing, so the record is the one that listing refreshes keep current.
     std::shared_ptr<QBFileItem> file = cache_->fetchFileItem(*identifier, path);
+    if (!file) {
+      listFolderAt(parentPath(path), nullptr);
+      file = cache_->fetchFileItem(*identifier, path);
+    }
     if (!file) {
       itemInfoAt(path, false, nullptr);
       file = cache_->fetchFileItem(*identifier, path);

@@ -205,6 +205,19 @@ TEST_F(TransferDownload, ACompleteCachedCopyIsAnsweredWithoutTheService) {
   service().start();
 }
 
+TEST_F(TransferDownload, AFileChangedOnTheServiceIsFetchedAgainOnceItsListingShowsTheChange) {
+  service().putFile(kDemo, "/Transfer/changing.bin", patternBytes(700 * KiB, 30));
+  const std::string before = serviceBytes("/Transfer/changing.bin");
+  expectRange(*content, "/Transfer/changing.bin", before, 0, before.size(), "the first version");
+
+  service().putFile(kDemo, "/Transfer/changing.bin", patternBytes(900 * KiB, 31));
+  const std::string after = serviceBytes("/Transfer/changing.bin");
+  expectRange(*content, "/Transfer/changing.bin", before, 0, 4 * KiB, "before the listing knows of the change");
+  ASSERT_TRUE(content->listFolderAt("/Transfer", true, nullptr));
+  expectRange(*content, "/Transfer/changing.bin", after, 0, after.size(), "the second version");
+  EXPECT_EQ(downloadRequests(), 2);
+}
+
 TEST_F(TransferDownload, RefusedOrBrokenAnswersGiveAnErrorAndTheNextReadTheRightBytes) {
   struct Case {
     const char* name;
