@@ -1,6 +1,8 @@
 // Sharing between users, access checks of shared folders, and the
 // secure-folder handshake.
 #include "ServiceFixture.h"
+#include "secure/SecureFilesData.h"
+#include "secure/SecureFolderSeed.h"
 
 namespace greyfox::test {
 namespace {
@@ -146,11 +148,29 @@ TEST_F(SharingTest, ItemsMoveIntoAndOutOfASharedFolder) {
 
 class SecureFolderTest : public ServiceTest {};
 
-TEST_F(SecureFolderTest, DemoSecureFolderIsNotSetUp) {
+TEST_F(SecureFolderTest, DemoSecureFolderOpensWithItsPasswordOnly) {
   std::string s = api().login("demo@greyfox.test");
-  auto r = api().get("folder/list.json/" + s + "/" + folderId(s, "/Secure"), {{"last_request_time", "0"}});
-  EXPECT_EQ(r.status, 403);
-  EXPECT_TRUE(r.errorMessage().ends_with("List subdir failed. Folder requires encryption key to be set")) << r.body;
+  std::string secure = folderId(s, "/Secure");
+  auto locked = api().get("folder/list.json/" + s + "/" + secure, {{"last_request_time", "0"}});
+  EXPECT_EQ(locked.status, 403);
+  EXPECT_TRUE(locked.errorMessage().ends_with("Folder requires encryption authentication")) << locked.body;
+
+  std::string data = api().get("securefolders/auth.json/" + s + "/" + secure).json().value("Data", "");
+  EXPECT_FALSE(secureFolderHashForPassword("greyfox-demo", data)) << "another password must not open it";
+  auto hash = secureFolderHashForPassword("greyfox-secure", data);
+  ASSERT_TRUE(hash);
+  ASSERT_EQ(api().post("securefolders/auth.json", {{"session_id", s}, {"folder_id", secure}, {"hash", *hash}}).status, 200);
+  auto listing = list(s, secure);
+  EXPECT_EQ(names(listing["Files"]), std::vector<std::string>{"secret.txt"}) << listing.dump();
+
+  auto stored = service().getFile("demo@greyfox.test", "/Secure/secret.txt");
+  ASSERT_TRUE(stored);
+  std::string buffer = *stored;
+  auto plain = decryptWithKey(buffer, secureFolderKey("greyfox-secure"));
+  ASSERT_TRUE(plain);
+  EXPECT_NE(plain->find("encrypted"), std::string::npos);
+  EXPECT_EQ(listing["Files"][0].value("Size", int64_t{-1}), static_cast<int64_t>(plain->size()))
+      << "a secure file is listed with its plaintext size";
 }
 
 TEST_F(SecureFolderTest, HandshakeOpensTheFolderForThatSessionOnly) {

@@ -1,8 +1,11 @@
 #include "Seed.h"
 
 #include <fstream>
+#include <optional>
+#include <stdexcept>
 
 #include "Images.h"
+#include "secure/SecureFolderSeed.h"
 
 namespace greyfox::devservice {
 
@@ -10,10 +13,14 @@ namespace {
 
 constexpr const char* kPassword = "greyfox-demo";
 constexpr uint64_t kBigSize = 64ULL * 1024 * 1024;
+constexpr const char* kSecurePassword = "greyfox-secure";
 
-// Writes the bytes `fill` produces into a new file of the folder.
+// Writes the bytes `fill` produces into a new file of the folder. The file's
+// size is the number of bytes written unless `plainSize` says otherwise (a
+// file of a secure folder is listed with the size of its plaintext).
 template <typename Fill>
-int64_t addFile(Store& store, int64_t folderId, const std::string& name, Fill fill) {
+int64_t addFile(Store& store, int64_t folderId, const std::string& name, Fill fill,
+                std::optional<int64_t> plainSize = std::nullopt) {
   std::string temp = store.dataDir() + "/uploads/seed-" + name;
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -21,13 +28,27 @@ int64_t addFile(Store& store, int64_t folderId, const std::string& name, Fill fi
     if (!out.flush()) throw std::runtime_error("cannot write " + temp);
   }
   int64_t id = store.createFile(folderId, name, Store::now());
-  int64_t size = static_cast<int64_t>(std::ifstream(temp, std::ios::binary | std::ios::ate).tellg());
+  int64_t size = plainSize ? *plainSize
+                           : static_cast<int64_t>(std::ifstream(temp, std::ios::binary | std::ios::ate).tellg());
   store.replaceContent(id, temp, size, Store::now());
   return id;
 }
 
 int64_t addText(Store& store, int64_t folderId, const std::string& name, const std::string& text) {
   return addFile(store, folderId, name, [&](std::ofstream& out) { out << text; });
+}
+
+// Sets the folder up as a client would with the demo's secure password and
+// puts one encrypted file in it.
+void seedSecureFolder(Store& store, int64_t folderId) {
+  const std::string secret = "Only this computer can read this line: it reached the service encrypted.\n";
+  ErrorPtr error;
+  auto verifier = makeSecureFolderVerifier(kSecurePassword, &error);
+  auto stored = verifier ? encryptSecureFileContents(secret, kSecurePassword, &error) : std::nullopt;
+  if (!stored) throw std::runtime_error("cannot seed the secure folder: " + (error ? error->message() : ""));
+  store.setVerifier(folderId, verifier->data, verifier->hash);
+  addFile(store, folderId, "secret.txt", [&](std::ofstream& out) { out << *stored; },
+          static_cast<int64_t>(secret.size()));
 }
 
 }  // namespace
@@ -91,6 +112,7 @@ void seedDemo(Store& store) {
 
   int64_t secure = store.createFolder(demo.rootId, "Secure");
   store.setSecureMark(secure);
+  seedSecureFolder(store, secure);
 
   int64_t projects = store.createFolder(friendUser.rootId, "Projects");
   addText(store, projects, "plan.txt", "1. Sketch\n2. Build\n3. Ship\n");
