@@ -167,6 +167,10 @@ TEST_F(TransferDownload, AStalledDownloadTimesOutAndALaterReadSucceedsOnTheSameD
   EXPECT_TRUE(*got == expected.substr(MiB, 4 * KiB));
   EXPECT_EQ(downloadRequests(), 1) << "later reads wait on the running download";
   ASSERT_TRUE(content->downloadFileAt("/Transfer/stall.bin", nullptr));
+  // The descriptor is complete just before the download releases its locks.
+  auto begin2 = std::chrono::steady_clock::now();
+  while (QBDownloadController::lockedItem(id) && secondsSince(begin2) < 5)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_TRUE(folders->tryLockFor("/Transfer")) << "released at the end";
   folders->unlockFor("/Transfer");
 }
