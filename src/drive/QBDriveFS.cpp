@@ -319,8 +319,17 @@ std::optional<std::string> QBDriveFS::readOnce(const std::string& path, const QB
     *atEnd = true;
     return std::string();
   }
-  setQBError(error, -1, data ? "Reading the file timed out." : "The file could not be downloaded.");
-  return std::nullopt;
+  if (data) {
+    setQBError(error, -1, "Reading the file timed out.");
+    return std::nullopt;
+  }
+  // The buffer keeps no error of its own: one direct read brings the bytes
+  // after all, or the cause of the failure for the user.
+  if (!controller) {
+    setQBError(error, -199, "No session.");
+    return std::nullopt;
+  }
+  return controller->readFileAt(path, offset, size, error);
 }
 
 long QBDriveFS::readFileAtPath(const std::string& path, const QBFileHandlePtr& userData, char* buffer,
