@@ -186,6 +186,16 @@ TEST_F(ContentListingTest, UpdateStoresAChangedFolderAndTouchesAnUnchangedOne) {
   EXPECT_EQ(namesOf(*stored), (std::set<std::string>{"a.txt", "b.txt"}));
   EXPECT_EQ(stored->path, "/Work");
 
+  auto root = content().listFolderAt("/", &error);
+  ASSERT_TRUE(root);
+  QBFolderListItem olderRoot = *root;
+  olderRoot.updateTime = *root->updateTime - 1;
+  EXPECT_EQ(content().updateFolderListItem(olderRoot, &error), 0);
+  auto storedRoot = cache_->fetchFolderList("0");
+  ASSERT_TRUE(storedRoot);
+  EXPECT_EQ(namesOf(*storedRoot), (std::set<std::string>{"Work", "Shared Folders", "Trash"}))
+      << "a refreshed root keeps its virtual folders";
+
   QBFolderListItem ghost;
   ghost.path = "/Nowhere";
   error = nullptr;
