@@ -209,7 +209,6 @@ void QBDownloadController::requestCompletedHandler(const std::optional<std::stri
     }
     std::lock_guard lock(table.monitor());
     item.totalBytes = item.completedBytes.value_or(0);
-    item.completedBytes = item.totalBytes;
     job_.cache->storeItem(job_.descriptor);
   } else if (status == kNoResponse) {
     std::lock_guard lock(table.monitor());
