@@ -92,6 +92,7 @@ TEST_F(SessionTest, StorageFiguresFollowTheBytesStored) {
   auto info = api().get("users/info.json/" + s).json();
   for (const char* key : {"MaxStorage", "StorageUsed", "BwUsed", "BwMax", "UserPlan"})
     EXPECT_TRUE(info.contains(key)) << key;
+  EXPECT_EQ(info["MaxStorage"], 10240) << "the quota is given in mebibytes";
   EXPECT_EQ(used(), 0);
 
   service().putFile(user, "/a/one.bin", std::string(1000, 'x'));

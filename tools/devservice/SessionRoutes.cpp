@@ -7,7 +7,8 @@ namespace greyfox::devservice {
 
 namespace {
 
-constexpr int64_t kMaxStorage = 10LL * 1024 * 1024 * 1024;
+// The plan's quota in mebibytes, the unit the client reads "MaxStorage" in.
+constexpr int64_t kMaxStorageMiB = 10LL * 1024;
 constexpr int64_t kMaxBandwidth = 100LL * 1024 * 1024 * 1024;
 
 nlohmann::json sessionJson(const User& u, const std::string& sessionId) {
@@ -81,7 +82,7 @@ void registerSessionRoutes(Service& service) {
   });
 
   service.route("GET", "users/info.json", Auth::Session, true, [&store](Call& call, httplib::Response& res) {
-    replyJson(res, {{"MaxStorage", kMaxStorage},
+    replyJson(res, {{"MaxStorage", kMaxStorageMiB},
                     {"StorageUsed", store.storageUsed(call.user.id)},
                     {"BwUsed", call.user.bandwidthUsed},
                     {"BwMax", kMaxBandwidth},
