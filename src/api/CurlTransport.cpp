@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -46,6 +47,12 @@ struct Exchange {
   HttpEvents events;
   std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
   bool responsePosted = false;
+  // Body bytes posted to the main run loop and not yet handed over. Above
+  // kPendingLimit the transfer pauses until the loop has caught up, so a
+  // receiver slower than the network does not queue the body in memory.
+  std::shared_ptr<std::atomic<std::int64_t>> pendingBytes = std::make_shared<std::atomic<std::int64_t>>(0);
+  bool paused = false;  // network thread only
+  std::function<void()> wakeNetwork;
 
   ~Exchange() {
     if (headers) curl_slist_free_all(headers);
@@ -73,6 +80,9 @@ struct Exchange {
   }
 };
 
+constexpr std::int64_t kPendingLimit = 4 << 20;
+constexpr std::int64_t kPendingResume = 1 << 20;
+
 size_t onHeader(char* data, size_t size, size_t n, void* user) {
   auto* x = static_cast<Exchange*>(user);
   size_t len = size * n;
@@ -96,8 +106,19 @@ size_t onBody(char* data, size_t size, size_t n, void* user) {
   }
   x->postResponse();
   if (x->events.data) {
+    if (x->pendingBytes->load() > kPendingLimit) {
+      x->paused = true;
+      return CURL_WRITEFUNC_PAUSE;  // the same bytes come again after curl_easy_pause(CONT)
+    }
     auto cb = x->events.data;
-    x->post([cb, chunk = std::string(data, len)] { cb(chunk); });
+    auto pending = x->pendingBytes;
+    auto size = static_cast<std::int64_t>(len);
+    *pending += size;
+    x->post([cb, chunk = std::string(data, len), pending, size, wake = x->wakeNetwork] {
+      cb(chunk);
+      std::int64_t before = pending->fetch_sub(size);
+      if (before > kPendingResume && before - size <= kPendingResume && wake) wake();
+    });
   }
   return len;
 }
@@ -113,7 +134,8 @@ size_t onRead(char* buffer, size_t size, size_t n, void* user) {
 int onProgress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
   auto* x = static_cast<Exchange*>(user);
   double now = steadyNow();
-  if (dlnow != x->lastDown || ulnow != x->lastUp) x->lastActivity = now;
+  // A transfer paused for its receiver is not idle.
+  if (dlnow != x->lastDown || ulnow != x->lastUp || x->paused) x->lastActivity = now;
   if (x->async && ulnow != x->lastUp && x->events.uploadProgress) {
     auto cb = x->events.uploadProgress;
     std::int64_t expected = ultotal > 0 ? ultotal : -1;
@@ -317,6 +339,9 @@ struct CurlTransport::Impl {
     x->request = request;
     x->async = true;
     x->events = std::move(events);
+    x->wakeNetwork = [w = std::weak_ptr<Waker>(waker)] {
+      if (auto strong = w.lock()) strong->wake();
+    };
     auto task = std::make_shared<CurlTask>(x->cancelled, [w = std::weak_ptr<Waker>(waker)] {
       if (auto strong = w.lock()) strong->wake();
     });
@@ -370,6 +395,12 @@ struct CurlTransport::Impl {
           it = running.erase(it);
         } else {
           ++it;
+        }
+      }
+      for (auto& x : running) {
+        if (x->paused && x->pendingBytes->load() <= kPendingResume) {
+          x->paused = false;
+          curl_easy_pause(x->easy, CURLPAUSE_CONT);
         }
       }
       int active = 0;
