@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -198,6 +200,58 @@ std::optional<std::string> LocalService::getFile(const std::string& user, const 
   if (status == 404) return std::nullopt;
   if (status != 200) throw std::runtime_error("GET /_test/files refused: " + body);
   return body;
+}
+
+namespace {
+size_t readFromFile(char* buffer, size_t size, size_t n, void* file) {
+  return std::fread(buffer, 1, size * n, static_cast<std::FILE*>(file));
+}
+size_t toSink(char* data, size_t size, size_t n, void* sink) {
+  (*static_cast<const std::function<void(const char*, std::size_t)>*>(sink))(data, size * n);
+  return size * n;
+}
+
+// One streamed exchange with a test control; throws unless it answers 200.
+void streamedExchange(const std::string& url, std::FILE* upload, std::uint64_t uploadSize,
+                      const std::function<void(const char*, std::size_t)>& sink) {
+  CURL* curl = curl_easy_init();
+  if (!curl) throw std::runtime_error("curl_easy_init failed");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  if (upload) {
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readFromFile);
+    curl_easy_setopt(curl, CURLOPT_READDATA, upload);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(uploadSize));
+  }
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, toSink);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+  CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  if (rc != CURLE_OK) throw std::runtime_error(url + ": " + curl_easy_strerror(rc));
+  if (status != 200) throw std::runtime_error(url + " answered " + std::to_string(status));
+}
+}  // namespace
+
+void LocalService::putFileFrom(const std::string& user, const std::string& path, const std::string& localFile) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(localFile.c_str(), "rb"), &std::fclose);
+  if (!in) throw std::runtime_error("cannot open " + localFile);
+  std::uint64_t size = std::filesystem::file_size(localFile);
+  streamedExchange(controlUrl("/_test/files?user=" + escape(user) + "&path=" + escape(path)), in.get(), size,
+                   [](const char*, std::size_t) {});
+}
+
+std::uint64_t LocalService::streamFile(const std::string& user, const std::string& path,
+                                       const std::function<void(const char*, std::size_t)>& sink) {
+  std::uint64_t received = 0;
+  streamedExchange(controlUrl("/_test/files?user=" + escape(user) + "&path=" + escape(path)), nullptr, 0,
+                   [&](const char* data, std::size_t n) {
+                     received += n;
+                     sink(data, n);
+                   });
+  return received;
 }
 
 void LocalService::encryptFolder(const std::string& user, const std::string& path) {

@@ -10,6 +10,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -53,6 +55,12 @@ class LocalService {
   // The bytes the service holds for the path (ciphertext in secure folders),
   // or nullopt when it has no such file.
   std::optional<std::string> getFile(const std::string& user, const std::string& path);
+  // The same two controls streamed, for files too large to hold in memory:
+  // the body is sent from `localFile`, and the bytes held are handed to
+  // `sink` piece by piece (answering how many arrived).
+  void putFileFrom(const std::string& user, const std::string& path, const std::string& localFile);
+  std::uint64_t streamFile(const std::string& user, const std::string& path,
+                           const std::function<void(const char*, std::size_t)>& sink);
   void encryptFolder(const std::string& user, const std::string& path);
   std::string twoFactorCode(const std::string& user);
   void addNotification(const nlohmann::json& n);
