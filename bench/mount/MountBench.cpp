@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
     double warm = timed([&] { readAll(big, MiB); });
     double small = timed([&] { readAll(big, 4096); });
 
-    std::string cacheFile = largestBinaryFile(root + "/client");
+    std::string cacheFile = largestBinaryFile(root + "/client/data");  // not the mount point
     fs::create_directories(root + "/ceiling");
     double ceilingWarm = 0, ceilingSmall = 0;
     {
