@@ -76,40 +76,9 @@ void writeSourceFile(const std::string& path, std::uint64_t size) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::size_t readFromFile(char* buffer, std::size_t size, std::size_t n, void* user) {
-  return std::fread(buffer, size, n, static_cast<FILE*>(user));
-}
-
 std::size_t discardInto(char* data, std::size_t size, std::size_t n, void* user) {
   static_cast<Checksum*>(user)->add(data, size * n);
   return size * n;
-}
-
-// PUT /_test/files with the body streamed from `file`.
-void putFileFromDisk(const std::string& baseUrl, const std::string& file) {
-  std::string root = baseUrl.substr(0, baseUrl.find("/api/v1/"));
-  CURL* curl = curl_easy_init();
-  char* user = curl_easy_escape(curl, kUser, 0);
-  char* path = curl_easy_escape(curl, kPath, 0);
-  std::string url = root + "/_test/files?user=" + user + "&path=" + path;
-  curl_free(user);
-  curl_free(path);
-  FILE* in = std::fopen(file.c_str(), "rb");
-  if (!in) throw std::runtime_error("cannot open " + file);
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(curl, CURLOPT_READFUNCTION, &readFromFile);
-  curl_easy_setopt(curl, CURLOPT_READDATA, in);
-  curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(std::filesystem::file_size(file)));
-  Checksum ignored;
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &discardInto);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &ignored);
-  CURLcode code = curl_easy_perform(curl);
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  std::fclose(in);
-  curl_easy_cleanup(curl);
-  if (code != CURLE_OK || status != 200) throw std::runtime_error("putting the file failed");
 }
 
 // The raw download: the same request the client sends, with a bare easy handle.
@@ -144,7 +113,7 @@ int main(int argc, char** argv) {
     test::LocalService service;
     const std::string source = (root / "source.bin").string();
     writeSourceFile(source, size);
-    putFileFromDisk(service.baseUrl(), source);
+    service.putFileFrom(kUser, kPath, source);
     std::filesystem::remove(source);
 
     ::setenv("GREYFOX_SERVICE_URL", service.baseUrl().c_str(), 1);
